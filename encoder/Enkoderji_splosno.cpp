@@ -1,0 +1,9 @@
+#include "Enkoderji_splosno.h"
+
+TEncoderSignature EncoderSignature;
+TEncoderPosition EncoderPosition;
+
+void ResetEncoderRecords() {
+    EncoderSignature = TEncoderSignature();
+    EncoderPosition = TEncoderPosition();
+}

@@ -1,0 +1,106 @@
+#include "Serial_driver.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <cerrno>
+
+QSerialPort* COMPortHandle = nullptr;
+quint32 SerialTimeout = 400;
+bool CommLogEnabled = false;
+QByteArray CommLogText;
+
+namespace {
+
+bool replyComplete(const QByteArray& reply, qint32 expectedLength) {
+    if (expectedLength > 0)
+        return reply.size() >= expectedLength;
+    return reply.contains('\r');
+}
+
+// errno of the failed call, or EIO when the port layer did not leave one.
+qint32 lastOsError() { return errno != 0 ? errno : EIO; }
+
+bool writeWhole(QSerialPort* port, const QByteArray& command) {
+    errno = 0;
+    if (port->write(command) != command.size())
+        return false;
+    // Push the bytes to the device now instead of at the next event loop turn.
+    while (port->bytesToWrite() > 0) {
+        if (!port->waitForBytesWritten(static_cast<int>(SerialTimeout)))
+            return false;
+    }
+    return true;
+}
+
+// Waits on the port (no busy polling) until the reply is complete or the
+// time-out has passed.
+qint32 collectReply(QSerialPort* port, qint32 expectedLength, QByteArray& reply) {
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        reply += port->readAll();
+        if (replyComplete(reply, expectedLength))
+            return 0;
+        const qint64 elapsed = clock.elapsed();
+        if (elapsed > SerialTimeout)
+            return SerialResultTimeout;
+        if (!port->waitForReadyRead(static_cast<int>(SerialTimeout - elapsed) + 1)) {
+            const auto error = port->error();
+            if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
+                // The device went away: nothing more can arrive.
+                port->clearError();
+                reply += port->readAll();
+                return replyComplete(reply, expectedLength) ? 0 : SerialResultTimeout;
+            }
+        }
+    }
+}
+
+} // namespace
+
+qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 expectedLength,
+                         QByteArray& reply) {
+    if (!handle || !handle->isOpen())
+        return SerialResultNoPort;
+    if (!writeWhole(handle, command)) {
+        const qint32 code = -lastOsError();
+        handle->clearError();
+        return code;
+    }
+    if (CommLogEnabled)
+        CommLogText += "TX:" + command + "\r\n";
+    reply.clear();
+    const qint32 result = collectReply(handle, expectedLength, reply);
+    if (CommLogEnabled)
+        CommLogText += "RX:" + reply + "\r\n";
+    return result;
+}
+
+void CommLogMarker(const QByteArray& marker) {
+    if (CommLogEnabled)
+        CommLogText += marker + "\r\n";
+}
+
+QSerialPort* OpenSerialPort(const QString& location) {
+    auto* port = new QSerialPort(location);
+    if (!port->open(QIODevice::ReadWrite)) {
+        delete port;
+        return nullptr;
+    }
+    return port;
+}
+
+void CloseCOMPort() {
+    if (!COMPortHandle)
+        return;
+    COMPortHandle->close();
+    delete COMPortHandle;
+    COMPortHandle = nullptr;
+}
+
+void ResetSerialDriverState() {
+    CloseCOMPort();
+    SerialTimeout = 400;
+    CommLogEnabled = false;
+    CommLogText.clear();
+}

@@ -1,0 +1,43 @@
+#include "UserInteraction.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+QWidget* dialogParent() { return QApplication::activeWindow(); }
+} // namespace
+
+void QtUserInteraction::showMessage(const QString& text) {
+    QMessageBox::information(dialogParent(), QApplication::applicationDisplayName(), text);
+}
+
+void QtUserInteraction::showError(const QString& text) {
+    QMessageBox::critical(dialogParent(), QApplication::applicationDisplayName(), text);
+}
+
+int QtUserInteraction::askTask(const TaskDialogRequest& request) {
+    QMessageBox box(dialogParent());
+    box.setWindowTitle(request.title);
+    box.setText(request.mainText);
+    box.setInformativeText(request.content);
+    QList<QAbstractButton*> buttons;
+    for (const QString& caption : request.buttons)
+        buttons << box.addButton(caption, QMessageBox::AcceptRole);
+    box.exec();
+    return static_cast<int>(buttons.indexOf(box.clickedButton()));
+}
+
+QString QtUserInteraction::askSaveFileName(const SaveDialogRequest& request) {
+    QFileDialog dialog(dialogParent(), request.title, request.proposedName, request.filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
+void QtUserInteraction::beep(BeepKind) { QApplication::beep(); }

@@ -1,0 +1,48 @@
+#pragma once
+// Every modal box, task dialog, save dialog and beep of the program goes
+// through this interface, so that tests can answer them by script.
+
+#include <QString>
+#include <QStringList>
+
+struct SaveDialogRequest {
+    QString title;
+    QString proposedName;
+    QString filter;          // e.g. "Image (*.png)"
+    QString defaultSuffix;   // e.g. "png"
+    bool confirmOverwrite = true;
+};
+
+struct TaskDialogRequest {
+    QString title;
+    QString mainText;
+    QString content;
+    QStringList buttons; // captions, in order
+};
+
+enum class BeepKind { Default, Question, Warning, Error };
+
+class UserInteraction {
+public:
+    virtual ~UserInteraction() = default;
+    // A modal message with an OK button.
+    virtual void showMessage(const QString& text) = 0;
+    // A modal error box with an OK button.
+    virtual void showError(const QString& text) = 0;
+    // A modal question with the given buttons; returns the index of the
+    // button chosen, or -1 when the dialog was closed without a choice.
+    virtual int askTask(const TaskDialogRequest& request) = 0;
+    // The save-file dialog; returns the chosen path, empty when cancelled.
+    virtual QString askSaveFileName(const SaveDialogRequest& request) = 0;
+    virtual void beep(BeepKind kind) = 0;
+};
+
+// The real dialogs of Qt Widgets.
+class QtUserInteraction : public UserInteraction {
+public:
+    void showMessage(const QString& text) override;
+    void showError(const QString& text) override;
+    int askTask(const TaskDialogRequest& request) override;
+    QString askSaveFileName(const SaveDialogRequest& request) override;
+    void beep(BeepKind kind) override;
+};

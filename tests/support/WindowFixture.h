@@ -1,0 +1,48 @@
+#pragma once
+// A main window for tests: scripted user interaction, its own settings and
+// runtime folders, and the timers stopped so the test drives them by hand.
+
+#include "Q714_7R_Dravonel_SPI_Main.h"
+#include "ScriptedUserInteraction.h"
+#include "Serial_driver.h"
+#include "SystemIdentity.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <memory>
+
+class WindowFixture {
+public:
+    // Pass KeepRuntimeFolder when a SimFixture made before the window has
+    // already given the test a private runtime folder with its simulator.
+    enum RuntimeFolder { PrivateRuntimeFolder, KeepRuntimeFolder };
+
+    explicit WindowFixture(const QString& userName = QStringLiteral("tester"),
+                           RuntimeFolder folder = PrivateRuntimeFolder) {
+        QStandardPaths::setTestModeEnabled(true);
+        savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        if (folder == PrivateRuntimeFolder)
+            qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        OverrideUserName(userName);
+        form = std::make_unique<TMainForm>(&interaction);
+        form->initTimer->stop();
+        form->tmrStartupTimer->stop();
+    }
+
+    ~WindowFixture() {
+        form.reset();
+        ResetSerialDriverState();
+        OverrideUserName(QString());
+        OverrideOwnVersionText(QString());
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    }
+
+    TMainForm& Form() { return *form; }
+    ScriptedUserInteraction interaction;
+
+private:
+    QTemporaryDir runtime;
+    QByteArray savedRuntime;
+    std::unique_ptr<TMainForm> form;
+};

@@ -1,0 +1,66 @@
+#include "Orodja.h"
+
+namespace {
+
+bool isControlOrBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+bool isAlphaNum(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+} // namespace
+
+QByteArray TrimText(const QByteArray& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size() - 1;
+    while (first <= last && isControlOrBlank(text[first]))
+        ++first;
+    while (last >= first && isControlOrBlank(text[last]))
+        --last;
+    return text.mid(first, last - first + 1);
+}
+
+QString TrimText(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size() - 1;
+    while (first <= last && text[first].unicode() <= 32)
+        ++first;
+    while (last >= first && text[last].unicode() <= 32)
+        --last;
+    return text.mid(first, last - first + 1);
+}
+
+QByteArray KeepPrintable(const QByteArray& text) {
+    QByteArray result;
+    for (char c : TrimText(text)) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code >= 32 && code <= 126)
+            result += c;
+    }
+    return result;
+}
+
+QByteArray KeepAlphaNum(const QByteArray& text) {
+    QByteArray result;
+    for (char c : TrimText(text)) {
+        if (isAlphaNum(c))
+            result += c;
+    }
+    return result;
+}
+
+QByteArray IntToStrZero(qint32 value, int width) {
+    QByteArray text = QByteArray::number(value);
+    if (width >= 1 && width <= 4) {
+        while (text.size() < width)
+            text.prepend('0');
+    }
+    return text;
+}
+
+QString SimulatedAdapterFolder() {
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty())
+        return QString::fromLocal8Bit(runtime) + QStringLiteral("/q714-7r");
+    return QStringLiteral("/tmp/q714-7r-%1").arg(CurrentUserId());
+}

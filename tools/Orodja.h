@@ -1,0 +1,40 @@
+#pragma once
+// Shared helpers for texts that come from the adapter and for waiting while
+// the window keeps working.
+
+#include <QByteArray>
+#include <QString>
+
+// The text without its leading and trailing characters of codes 0 to 32;
+// inner ones are kept.
+QByteArray TrimText(const QByteArray& text);
+QString TrimText(const QString& text);
+
+// Trims, then keeps only the characters of codes 32 to 126, in order.
+QByteArray KeepPrintable(const QByteArray& text);
+
+// Trims, then keeps only 0-9, A-Z and a-z, in order.
+QByteArray KeepAlphaNum(const QByteArray& text);
+
+// Decimal text of value, left-padded with "0" to width; padding is applied
+// only for widths 1 to 4 (15 with width 3 gives "015").
+QByteArray IntToStrZero(qint32 value, int width);
+
+// Waits the given milliseconds while processing window events. Events are
+// processed at least once, even for 0 ms; returns early once the application
+// is terminating.
+void DelayProcessMessages(qint32 milliseconds);
+
+// Set when the main window closes: long loops and waits end on it.
+void SetApplicationTerminating(bool terminating);
+bool ApplicationTerminating();
+
+// Empties the clipboard and puts the text on it as plain text.
+void CopyToClipboard(const QString& text);
+
+// Folder in which running simulated adapters announce their terminals:
+// $XDG_RUNTIME_DIR/q714-7r, or /tmp/q714-7r-<uid> without that variable.
+QString SimulatedAdapterFolder();
+
+// Numeric id of the user running the process.
+uint CurrentUserId();

@@ -1,0 +1,3 @@
+#include "SoftwareUpdateCheck.h"
+
+void RunSoftwareUpdateCheck() {}
