@@ -1,6 +1,7 @@
 #include "Serial_driver.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSerialPort>
 #include <cerrno>
 
@@ -82,7 +83,10 @@ void CommLogMarker(const QByteArray& marker) {
 }
 
 QSerialPort* OpenSerialPort(const QString& location) {
-    auto* port = new QSerialPort(location);
+    // Open the device itself, not a link to it: the lock that keeps two
+    // programs off one port is named after the device.
+    const QString device = QFileInfo(location).canonicalFilePath();
+    auto* port = new QSerialPort(device.isEmpty() ? location : device);
     if (!port->open(QIODevice::ReadWrite)) {
         delete port;
         return nullptr;
