@@ -1,0 +1,51 @@
+#include "Announcement.h"
+
+#include "Orodja.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// The folder is private to the user: only they may announce or see adapters.
+bool makePrivateFolder(const QString& folder) {
+    if (!QDir().mkpath(folder))
+        return false;
+    return QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                             QFileDevice::ExeOwner);
+}
+
+bool validLinkName(const QString& name) {
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".") &&
+           name != QLatin1String("..");
+}
+
+} // namespace
+
+Announcement::~Announcement() {
+    Withdraw();
+}
+
+bool Announcement::Announce(const QString& devicePath, const QString& name) {
+    Withdraw();
+    const QString folder = SimulatedAdapterFolder();
+    if (!validLinkName(name) || devicePath.isEmpty() || !makePrivateFolder(folder))
+        return false;
+    const QString path = folder + QLatin1Char('/') + name;
+    const QFileInfo existing(path);
+    if (existing.isSymLink() && !QFileInfo::exists(existing.symLinkTarget()))
+        QFile::remove(path); // left behind by a simulator that did not end cleanly
+    if (!QFile::link(devicePath, path))
+        return false; // the name is taken
+    linkPath = path;
+    return true;
+}
+
+void Announcement::Withdraw() {
+    if (linkPath.isEmpty())
+        return;
+    if (QFileInfo(linkPath).isSymLink())
+        QFile::remove(linkPath);
+    linkPath.clear();
+}

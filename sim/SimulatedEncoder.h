@@ -1,0 +1,167 @@
+#pragma once
+// One simulated encoder behind the adapter: identification, register
+// protocol, position frames, status, temperatures, signal level, runtime log,
+// commands, self-calibration, error map and debug record. Not thread-safe:
+// SimulatedAdapter guards it with its lock.
+
+#include "EncoderProfile.h"
+#include "RegisterFile.h"
+#include "RegisterMap.h"
+#include "SelfCalibration.h"
+#include "Shaft.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <chrono>
+
+// A fault that replaces the encoder's answer to register accesses.
+enum class RegisterFault {
+    None,
+    InvalidAddress, // "0x26:"
+    OutOfRange,     // "0x56:"
+    AccessDenied,   // "0x96:"
+    WrongSize,      // "0xee:"
+    WriteLocked,    // "0xf6:" to writes only
+    WriteCrc,       // "0xf9:" to writes only
+    ReadCrc,        // "0xe6:" to reads only
+    NoResponse      // "ERROR: no response from encoder after 3 retries"
+};
+
+// One position reading as the encoder's decoder sees it.
+struct PositionReading {
+    qint32 multiturn = 0; // signed 16-bit turn count; 0 on single-turn encoders
+    quint32 singleturn = 0;
+    quint32 status = 0; // status bits in the encoder's layout
+    bool error = false;
+    bool warning = false;
+};
+
+class SimulatedEncoder {
+public:
+    explicit SimulatedEncoder(const EncoderProfile& profile = DefaultEncoderProfile());
+
+    const EncoderProfile& Profile() const { return profile; }
+    const RegisterMapLayout& Layout() const { return layout; }
+
+    // Supply, switched by the adapter. Power-on reloads the saved settings
+    // and counts a power cycle; power-off aborts a self-calibration.
+    void PowerOn();
+    void PowerOff();
+    bool Powered() const { return powered; }
+
+    // ---- What the adapter relays (replies without the CR) ----
+    QByteArray Identification() const { return profile.identification; }
+    // crcMatches: the adapter's CRC mode fits the encoder's register protocol.
+    QByteArray ReadRegister(int size, quint32 address, bool crcMatches);
+    QByteArray WriteRegister(int size, quint32 address, quint32 value, bool crcMatches);
+    void ResetProtocol(); // restarts the channel-1 stream of two-ring encoders
+    // Clocks byteCount bytes out of the encoder for the SPI command code
+    // (0: position frame, 21: latch the debug record first).
+    QByteArray SpiTransfer(int byteCount, int spiCommand);
+    PositionReading ReadPosition();
+    // The bytes of one position frame: data, CRC and trailing byte.
+    QByteArray PositionFrame();
+
+    // ---- Shaft ----
+    void SetSpeedRpm(double rpm) { shaft.SetSpeedRpm(rpm); }
+    void SetSpeedCountsPerSecond(double countsPerSecond);
+    void SetNoiseCounts(int counts) { shaft.SetNoiseCounts(counts); }
+    // Sets the position the encoder reports now (offset and preset included).
+    void SetPosition(qint32 multiturn, quint32 singleturn);
+    void SetPositionCounts(qint64 counts);
+    qint64 CountsPerTurn() const { return shaft.CountsPerTurn(); }
+    // Where channel 1 (inner ring) stands relative to channel 0, in counts.
+    void SetChannel1Offset(qint64 counts) { channel1Offset = counts; }
+
+    // ---- Status and measured values ----
+    void SetErrorActive(bool active) { forcedError = active; }
+    void SetWarningActive(bool active) { forcedWarning = active; }
+    // Status bits in the encoder's layout (16 bits on U2, 32 on U4).
+    void SetStatusBits(quint32 bits);
+    quint32 LiveStatus() const;
+    quint32 PersistentStatus() const { return persistentStatus; }
+    void SetAmbientTemperature(double celsius) { ambientCelsius = celsius; }
+    int SensorTemperature() const;
+    // 11-bit reading of the external thermistor (about 1312 at 25 °C).
+    quint16 ThermistorReading() const;
+    void SetSignalLevelBase(int level) { signalLevelBase = level; }
+    quint32 SignalLevelAt(quint32 singleturn) const;
+
+    // ---- Faults and settings of the register protocol ----
+    void SetRegisterFault(quint32 address, RegisterFault fault);
+    void SetGlobalRegisterFault(RegisterFault fault) { globalFault = fault; }
+    void ClearRegisterFaults();
+    void SetSelfCalDurationMs(int milliseconds) { selfCal.SetDurationMs(milliseconds); }
+    bool SelfCalRunning() { return selfCal.Busy(); }
+    // Command code that latches the debug record; -1 (default): every code
+    // that is not one of the five known commands.
+    void SetDebugLatchCode(int code) { debugLatchCode = code; }
+    int DebugLatches() const { return debugLatches; }
+
+    // ---- Direct register access (no checks, no side effects) ----
+    bool HasRegister(quint32 address) const { return registers.Has(address); }
+    quint32 RegisterValue(quint32 address);
+    void SetRegisterValue(quint32 address, quint32 value) { registers.Set(address, value); }
+    quint32 PowerCycles() const { return powerCycles; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void defineRegisters();
+    void defineConfigurationRegisters();
+    void defineMeasuredRegisters();
+    void defineFirmwareAndSerialRegisters();
+    void defineFixedRegisters();
+    void defineErrorMap();
+    void saveConfiguration();
+    void restoreConfiguration();
+    void factoryReset();
+
+    RegisterOutcome faultOutcome(quint32 address, bool isWrite) const;
+    void refreshMeasuredRegisters();
+    void refreshRuntimeLog();
+    void afterWrite(quint32 address, quint32 value, QByteArray& reply);
+    void executeCommand(quint32 code, QByteArray& reply);
+    void noteWriteOutcome(RegisterOutcome outcome);
+    void presetMultiturn();
+    void latchDebugRecord();
+    void storeDebugRecord();
+
+    quint32 positionField(quint32 singleturn, bool error, bool warning) const;
+    quint16 statusWord(const PositionReading& reading) const;
+    quint8 trailingByte();
+    QByteArray channel1Reading();
+
+    EncoderProfile profile;
+    const RegisterMapLayout& layout;
+    RegisterFile registers;
+    QHash<quint32, quint32> nvram; // saved settings, by register address
+    Shaft shaft;
+    SelfCalibration selfCal;
+
+    bool powered = false;
+    qint64 multiturnShift = 0; // preset: added to the counted turns
+    quint32 statusBits = 0;
+    bool forcedError = false;
+    bool forcedWarning = false;
+    quint32 persistentStatus = 0;
+    double ambientCelsius = 25.0;
+    int signalLevelBase;
+    quint8 writeStatus = 0;
+    qint16 marginPerLowest = 32000;
+
+    quint32 powerCycles = 1287;
+    qint64 poweredMsBefore = 0;
+    Clock::time_point powerOnTime = Clock::now();
+    qint8 lowestTemperature = 4;
+    qint16 highestTemperature = 57;
+
+    QHash<quint32, RegisterFault> faults;
+    RegisterFault globalFault = RegisterFault::None;
+    int debugLatchCode = -1;
+    int debugLatches = 0;
+
+    qint64 channel1Offset;
+    QByteArray channel1Stream;
+    int channel1Index = 0;
+};

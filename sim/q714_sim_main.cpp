@@ -1,0 +1,357 @@
+// q714-sim: serves a simulated Q714-7R adapter with an encoder behind it on a
+// pseudo-terminal and announces it to the tool, until SIGINT or SIGTERM.
+#include "Announcement.h"
+#include "Orodja.h"
+#include "PtySimulator.h"
+#include "SimulatedAdapter.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const char* Description =
+    R"(Simulated Q714-7R USB interface adapter with one Ulvax encoder behind it.
+
+Opens a pseudo-terminal, announces it as a symbolic link in the runtime folder
+($XDG_RUNTIME_DIR/q714-7r/, or /tmp/q714-7r-<uid>/ without that variable),
+where the tool finds it like a USB serial adapter, and answers the adapter's
+commands until Ctrl+C (SIGINT) or SIGTERM; then the link is removed. Start
+several simulators to offer several adapters (each needs its own --name).
+
+Like the real adapter it starts with the encoder supply off: "n" switches it
+on (the tool's ON button does that). While the supply is off the adapter
+still answers its own commands (v r o V5 V3 n f e M1..M8 m D001..D900 Ce Cr
+G0:1), "x" still confirms the reset, the encoder commands "j", "R:", "W:" and
+"d" answer "ERROR: encoder supply is off", and raw SPI frames ("?07:000")
+come back as all zeros, because an unpowered encoder leaves its data line low.
+
+Positions are in counts: turns x 2^(single-turn bits) + single-turn count.
+The encoder model fixes the type, register map, resolution, firmware and
+which optional registers exist; see --list-models.)";
+
+struct Option {
+    const char* name;
+    const char* description;
+    const char* valueName; // nullptr for a switch
+    const char* defaultValue;
+};
+
+const Option Options[] = {
+    {"model", "Encoder model behind the adapter, by name (see --list-models).", "name", "t2-mt17"},
+    {"list-models", "Print the catalogue of encoder models, one per line, and exit.", nullptr,
+     nullptr},
+    {"identity", "Adapter identity, the reply to \"v\".", "text", "Q714-7R v1.12"},
+    {"serial", "Adapter serial number, the reply to \"r\".", "text", "Q7R00417"},
+    {"revision", "Adapter firmware revision, the reply to \"o\".", "n", "57"},
+    {"name", "Name of the link in the runtime folder (default q714-sim-<pid>).", "linkname",
+     nullptr},
+    {"no-announce", "Do not create the link; connect to the printed device path yourself.", nullptr,
+     nullptr},
+    {"power-on", "Start with the encoder supply already on.", nullptr, nullptr},
+    {"delay",
+     "Wait this long before every reply (a reply later than 400 ms is a time-out "
+     "for the tool).",
+     "ms", "0"},
+    {"silent", "Read every command but never reply.", nullptr, nullptr},
+    {"garbage", "Replace every reply by random bytes of the same length (a final CR stays).",
+     nullptr, nullptr},
+    {"split", "Send every reply in this many writes...", "n", "1"},
+    {"split-gap", "...with this pause between them.", "ms", "0"},
+    {"partial", "Send only the first n bytes of every reply (no CR: the tool times out).", "n",
+     nullptr},
+    {"speed",
+     "Shaft speed in revolutions per minute; negative turns backwards, 0 stands "
+     "still.",
+     "rpm", "6"},
+    {"counts-per-second", "Shaft speed in counts per second instead of --speed.", "counts",
+     nullptr},
+    {"noise", "Every reading deviates from the true position by up to this many counts.", "counts",
+     "2"},
+    {"position", "Position at start, in counts.", "counts", "0"},
+    {"error",
+     "The encoder reports an error: error bit low in the frames, status bit "
+     "\"Error System\".",
+     nullptr, nullptr},
+    {"warning",
+     "The encoder reports a warning: warning bit low in the frames, status bit "
+     "\"Warning Temperature\".",
+     nullptr, nullptr},
+    {"status",
+     "Further status bits in the encoder's own layout, hexadecimal (16 bits on U2 "
+     "encoders, 32 on U4), e.g. 0303.",
+     "hex", "0"},
+    {"temperature",
+     "Ambient temperature in degrees Celsius; the thermistor of types 3 to 5 "
+     "reads about 1312 at 25, the sensor register shows 6 degrees more.",
+     "celsius", "25"},
+    {"signal",
+     "Mean signal level; it varies by +-20 % over a turn, so the air gap traces a "
+     "curve (default: per model).",
+     "level", nullptr},
+    {"cr-only",
+     "The encoder's register protocol uses non-inverted CRC: register accesses "
+     "fail with 0xe6/0xf9 until the tool sends \"Cr\".",
+     nullptr, nullptr},
+    {"selfcal-seconds",
+     "How long a self-calibration runs; the encoder does not answer "
+     "register accesses meanwhile.",
+     "s", "3"},
+    {"d-form",
+     "Form of the \"d\" reply: auto (22 characters multi-turn, 15 single-turn), "
+     "15, 22 or 17 (turns only).",
+     "form", "auto"},
+    {"verbose", "Print every command received.", nullptr, nullptr},
+};
+
+void addOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QString::fromUtf8(Description));
+    parser.addHelpOption();
+    for (const Option& option : Options) {
+        QCommandLineOption o(QString::fromLatin1(option.name),
+                             QString::fromUtf8(option.description));
+        if (option.valueName)
+            o.setValueName(QString::fromLatin1(option.valueName));
+        if (option.defaultValue) {
+            o.setDefaultValue(QString::fromUtf8(option.defaultValue));
+            o.setDescription(
+                o.description() +
+                QStringLiteral(" Default: %1.").arg(QString::fromUtf8(option.defaultValue)));
+        }
+        parser.addOption(o);
+    }
+}
+
+void printLine(const QString& line) {
+    std::fputs(line.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QString firmwareText(const EncoderProfile& p) {
+    if (!p.firmwareRegisters)
+        return QStringLiteral("none");
+    return QStringLiteral("%1.%2.%3.%4").arg(p.fwMajor).arg(p.fwMinor).arg(p.fwComm).arg(p.fwSvn);
+}
+
+// One line of the catalogue, in columns under catalogueHeading().
+QString modelLine(const EncoderProfile& p) {
+    const QString resolution =
+        QStringLiteral("%1-bit %2")
+            .arg(p.stBits)
+            .arg(p.multiturn ? QStringLiteral("multi-turn") : QStringLiteral("single-turn"));
+    return QStringLiteral("%1 %2 %3 %4 %5 %6%7")
+        .arg(p.name, -14)
+        .arg(p.type, -4)
+        .arg(p.map == RegisterMapKind::U2 ? QStringLiteral("U2") : QStringLiteral("U4"), -3)
+        .arg(resolution, -18)
+        .arg(firmwareText(p), -17)
+        .arg(p.summary)
+        .arg(p.name == DefaultEncoderModelName() ? QStringLiteral(" (default)") : QString());
+}
+
+QString catalogueHeading() {
+    return QStringLiteral("%1 %2 %3 %4 %5 %6")
+        .arg(QStringLiteral("name"), -14)
+        .arg(QStringLiteral("type"), -4)
+        .arg(QStringLiteral("map"), -3)
+        .arg(QStringLiteral("resolution"), -18)
+        .arg(QStringLiteral("firmware"), -17)
+        .arg(QStringLiteral("shows"));
+}
+
+void listModels() {
+    printLine(catalogueHeading());
+    for (const EncoderProfile& profile : EncoderCatalogue())
+        printLine(modelLine(profile));
+}
+
+bool numberOption(const QCommandLineParser& parser, const char* name, double& value) {
+    bool ok = false;
+    value = parser.value(QString::fromLatin1(name)).toDouble(&ok);
+    if (!ok)
+        printLine(QStringLiteral("q714-sim: --%1 needs a number").arg(QLatin1String(name)));
+    return ok;
+}
+
+bool configureEncoder(const QCommandLineParser& parser, SimulatedAdapter& adapter) {
+    EncoderProfile profile = *FindEncoderProfile(parser.value("model"));
+    if (parser.isSet("cr-only"))
+        profile.registerCrc = RegisterCrc::NonInverted;
+    double speed = 0, noise = 0, position = 0, temperature = 0, selfCal = 0, signal = 0;
+    if (!numberOption(parser, "speed", speed) || !numberOption(parser, "noise", noise) ||
+        !numberOption(parser, "position", position) ||
+        !numberOption(parser, "temperature", temperature) ||
+        !numberOption(parser, "selfcal-seconds", selfCal))
+        return false;
+    if (parser.isSet("signal") && !numberOption(parser, "signal", signal))
+        return false;
+    bool statusOk = false;
+    const quint32 status = parser.value("status").toUInt(&statusOk, 16);
+    if (!statusOk) {
+        printLine(QStringLiteral("q714-sim: --status needs hexadecimal bits"));
+        return false;
+    }
+    adapter.SetEncoderProfile(profile);
+    adapter.WithEncoder([&](SimulatedEncoder& e) {
+        e.SetPositionCounts(static_cast<qint64>(position));
+        e.SetSpeedRpm(speed);
+        e.SetNoiseCounts(static_cast<int>(noise));
+        e.SetAmbientTemperature(temperature);
+        e.SetSelfCalDurationMs(static_cast<int>(selfCal * 1000));
+        e.SetErrorActive(parser.isSet("error"));
+        e.SetWarningActive(parser.isSet("warning"));
+        e.SetStatusBits(status);
+        if (parser.isSet("signal"))
+            e.SetSignalLevelBase(static_cast<int>(signal));
+    });
+    if (parser.isSet("counts-per-second")) {
+        double countsPerSecond = 0;
+        if (!numberOption(parser, "counts-per-second", countsPerSecond))
+            return false;
+        adapter.WithEncoder(
+            [&](SimulatedEncoder& e) { e.SetSpeedCountsPerSecond(countsPerSecond); });
+    }
+    return true;
+}
+
+bool configureAdapter(const QCommandLineParser& parser, SimulatedAdapter& adapter) {
+    AdapterSettings settings;
+    settings.identity = parser.value("identity").toLatin1();
+    settings.serialNumber = parser.value("serial").toLatin1();
+    settings.revision = parser.value("revision").toInt();
+    adapter.SetSettings(settings);
+    const QString form = parser.value("d-form");
+    const QStringList forms = {"auto", "15", "22", "17"};
+    if (!forms.contains(form)) {
+        printLine(QStringLiteral("q714-sim: --d-form is auto, 15, 22 or 17"));
+        return false;
+    }
+    const StatusReplyForm replyForms[] = {StatusReplyForm::Auto, StatusReplyForm::Singleturn15,
+                                          StatusReplyForm::Multiturn22,
+                                          StatusReplyForm::TurnsOnly17};
+    adapter.SetStatusReplyForm(replyForms[forms.indexOf(form)]);
+    if (!configureEncoder(parser, adapter))
+        return false;
+    adapter.SetSupplyOn(parser.isSet("power-on"));
+    return true;
+}
+
+FaultSettings faultsFrom(const QCommandLineParser& parser) {
+    FaultSettings faults;
+    faults.replyDelayMs = parser.value("delay").toInt();
+    faults.silent = parser.isSet("silent");
+    faults.garbage = parser.isSet("garbage");
+    faults.splitParts = qMax(1, parser.value("split").toInt());
+    faults.splitGapMs = parser.value("split-gap").toInt();
+    if (parser.isSet("partial"))
+        faults.partialBytes = qMax(0, parser.value("partial").toInt());
+    return faults;
+}
+
+// SIGINT and SIGTERM end the event loop: the handler only writes a byte into
+// a socket pair, which the loop watches.
+int signalSockets[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(signalSockets[0], &byte, 1);
+}
+
+bool quitOnTerminationSignals(QCoreApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalSockets) != 0)
+        return false;
+    auto* notifier = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+void describe(const SimulatedAdapter& adapter, const PtySimulator& server,
+              const Announcement& announcement) {
+    const EncoderProfile profile = adapter.EncoderProfileInUse();
+    printLine(
+        QStringLiteral("q714-sim: encoder %1 (type %2, %3-bit %4, firmware %5) behind %6")
+            .arg(profile.name)
+            .arg(profile.type)
+            .arg(profile.stBits)
+            .arg(profile.multiturn ? QStringLiteral("multi-turn") : QStringLiteral("single-turn"))
+            .arg(firmwareText(profile), QString::fromLatin1(adapter.Settings().identity)));
+    printLine(QStringLiteral("  supply: %1")
+                  .arg(adapter.SupplyOn() ? "on" : "off (\"n\" switches it on)"));
+    printLine(QStringLiteral("  device: %1").arg(server.DevicePath()));
+    if (!announcement.LinkPath().isEmpty())
+        printLine(QStringLiteral("  link:   %1").arg(announcement.LinkPath()));
+    printLine(QStringLiteral("Serving until Ctrl+C."));
+}
+
+// Empties the list of received commands, printing them with --verbose.
+void takeCommands(SimulatedAdapter& adapter, bool verbose) {
+    const QList<QByteArray> commands = adapter.TakeReceivedCommands();
+    if (verbose)
+        for (const QByteArray& command : commands)
+            printLine(QStringLiteral("< %1").arg(QString::fromLatin1(KeepPrintable(command))));
+}
+
+void watchCommands(QCoreApplication& app, SimulatedAdapter& adapter, bool verbose) {
+    auto* timer = new QTimer(&app);
+    QObject::connect(timer, &QTimer::timeout, &app,
+                     [&adapter, verbose] { takeCommands(adapter, verbose); });
+    timer->start(100);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("q714-sim"));
+    QCommandLineParser parser;
+    addOptions(parser);
+    parser.process(app);
+    if (parser.isSet("list-models")) {
+        listModels();
+        return 0;
+    }
+    if (!FindEncoderProfile(parser.value("model"))) {
+        printLine(QStringLiteral("q714-sim: unknown model \"%1\"; see --list-models")
+                      .arg(parser.value("model")));
+        return 2;
+    }
+    SimulatedAdapter adapter;
+    if (!configureAdapter(parser, adapter))
+        return 2;
+    PtySimulator server(adapter);
+    server.SetFaults(faultsFrom(parser));
+    if (!server.Open() || !server.Start()) {
+        printLine(QStringLiteral("q714-sim: %1").arg(server.ErrorText()));
+        return 1;
+    }
+    Announcement announcement;
+    const QString name =
+        parser.isSet("name") ? parser.value("name") : QStringLiteral("q714-sim-%1").arg(getpid());
+    if (!parser.isSet("no-announce") && !announcement.Announce(server.DevicePath(), name)) {
+        printLine(QStringLiteral("q714-sim: cannot announce \"%1\" in %2 (name taken?)")
+                      .arg(name, SimulatedAdapterFolder()));
+        return 1;
+    }
+    if (!quitOnTerminationSignals(app))
+        printLine(QStringLiteral("q714-sim: cannot watch SIGINT/SIGTERM; stop it with SIGKILL "
+                                 "and remove the link yourself"));
+    watchCommands(app, adapter, parser.isSet("verbose"));
+    describe(adapter, server, announcement);
+    const int result = app.exec();
+    server.Stop();
+    takeCommands(adapter, parser.isSet("verbose"));
+    announcement.Withdraw();
+    printLine(QStringLiteral("q714-sim: stopped, link removed."));
+    return result;
+}
