@@ -1,0 +1,164 @@
+#pragma once
+// The Dravonel register protocol of the Ulvax encoders, carried by the
+// Q714-7R adapter: register access, identification and register map,
+// position and status frames, and the named encoder operations.
+//
+// Every operation returns a success flag and leaves the reason of a failure
+// in LastError; nothing the adapter or the encoder answers throws. Every
+// register, frame and status exchange stores its result code in
+// EncoderPosition.ErrComm (the identification request "j" does not).
+//
+// Implemented by concern in Q714_SPI_Dravonel_Registers.cpp,
+// _Identification.cpp, _Frames.cpp, _Operations.cpp; module state in
+// _State.cpp.
+
+#include "Enkoderji_splosno.h"
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+
+// ---------------------------------------------------------------------------
+// Register access
+
+// Message of the most recent failure; empty after a successful access.
+extern QString LastError;
+// Data bytes b0..b3 of the most recent register read, most significant first.
+// All zero unless the last read succeeded.
+extern std::array<quint8, 4> RegData;
+
+// Trims characters of code 0x20 and below from both ends, then deletes every
+// remaining space.
+QByteArray NormaliseReply(const QByteArray& reply);
+
+// Reads `size` bytes at `address` into RegData (right-aligned: a 2-byte value
+// is b2·256 + b3). Does not reset the protocol first.
+bool Dravonel_ReadRegister(quint32 address, qint32 size);
+// Resets the protocol, then writes the value (negative values as two's
+// complement). Sends no write when the reset fails.
+bool Dravonel_WriteRegister(quint32 address, qint32 size, quint32 value);
+// Sends "x"; on success LastError holds the adapter's confirmation text.
+bool Dravonel_ResetProtocol();
+
+// ---------------------------------------------------------------------------
+// Identification and register map
+
+// 0 until an encoder is identified, then 1 to 7.
+extern quint8 EncoderType;
+// Register-protocol version 1 to 4 (0 until identified).
+extern quint8 DravonelVersion;
+extern qint32 STbits;   // single-turn resolution in bits
+extern qint32 STcounts; // 2^STbits
+extern qint32 STmask;   // 2^STbits - 1
+extern qint32 MTbits;   // 0 (single-turn) or 16
+
+// The installed register map (U2 until an Ulvax-4 encoder is identified).
+extern quint32 REG_ADDR_DRAVONEL_POS_OFFSET;
+extern quint32 REG_ADDR_DRAVONEL_FILTER_POS_VAL;
+extern quint32 REG_ADDR_DRAVONEL_MT_PRESET;
+extern quint32 REG_ADDR_DRAVONEL_MT_ERR_TRESHOLD;
+extern quint32 REG_ADDR_DRAVONEL_PERSISTENT_STATUS;
+extern quint32 REG_ADDR_DRAVONEL_SIGNAL_LEVEL;
+extern quint32 REG_ADDR_DRAVONEL_TEMPERATURE;
+extern quint32 REG_ADDR_DRAVONEL_COMMAND;
+extern quint32 REG_ADDR_DRAVONEL_CAL_STATUS;
+extern quint32 REG_ADDR_DRAVONEL_CAL_ANGLE;
+extern quint32 REG_ADDR_DRAVONEL_CAL_TIMEOUT;
+extern quint32 REG_ADDR_DRAVONEL_CAL_ECCENTRICITY;
+extern quint32 REG_ADDR_DRAVONEL_CAL_ECC_PHASE;
+extern quint32 REG_ADDR_DRAVONEL_CAL_RADIAL_SHIFT;
+extern quint32 REG_ADDR_DRAVONEL_FW_MAJOR;
+extern quint32 REG_ADDR_DRAVONEL_FW_MINOR;
+extern quint32 REG_ADDR_DRAVONEL_FW_COMM;
+extern quint32 REG_ADDR_DRAVONEL_FW_SVN;
+extern quint32 REG_ADDR_DRAVONEL_FW_HASH;
+extern quint32 REG_ADDR_DRAVONEL_SERIAL_NUMBER;
+extern quint32 REG_ADDR_DRAVONEL_ERROR_MAP;
+extern qint32 REG_SIZE_DRAVONEL_PERSISTENT_STATUS;
+extern qint32 REG_SIZE_DRAVONEL_SIGNAL_LEVEL;
+extern qint32 REG_SIZE_DRAVONEL_CAL_STATUS;
+extern qint32 REG_SIZE_DRAVONEL_FW_VERSION;
+extern qint32 REG_SIZE_DRAVONEL_FW_SVN;
+extern qint32 REG_SIZE_DRAVONEL_FW_HASH; // 0 = no hash register
+extern qint32 REG_WORDS_DRAVONEL_SERIAL_NUMBER;
+
+// Which optional registers the encoder implements (set by the presence check).
+extern bool Present_MT_ERR_TRESHOLD;
+extern bool Present_PERSISTENT_STATUS;
+extern bool Present_SIGNAL_LEVEL;
+extern bool Present_SELF_CAL_TIMEOUT;
+extern bool Present_FIRMWARE_REVISION;
+extern bool Present_U4_RUNTIME_LOG;
+
+// Reads the identification ("j"), sets type, resolution and register map,
+// probes the optional registers and reads serial number and firmware version
+// into EncoderSignature.
+bool Dravonel_ReadEncoderSignature();
+// Probes the optional registers of the installed map, sets the Present_ flags
+// and settles the sizes of the firmware-version registers.
+bool Dravonel_CheckPresenceOfRegisters();
+
+// ---------------------------------------------------------------------------
+// Position and status frames
+
+// Status of the latest reading.
+struct TEncoderStatus {
+    qint32 SignalLevel = 0;
+    quint32 DetailedStatus = 0;
+    qint16 TemperatureSEN = 0; // degrees Celsius
+    // Raw external thermistor reading (11 bits) from the frame of types 3
+    // to 5. A type-3 status word of 0x8000 or more is kept as its 16-bit
+    // pattern, so it shows as a negative number.
+    qint16 TemperatureEXT = 0;
+};
+extern TEncoderStatus EncoderStatus;
+
+// Reads one raw frame ("?07:000" or "?05:000") into EncoderPosition and the
+// frame-borne fields of EncoderStatus. True means the adapter answered; the
+// encoder's error, warning and CRC state are in the flags. TrailingByte
+// receives the frame's last byte (types 1, 2, 6, 7).
+bool Dravonel_ReadPosition(quint8& TrailingByte);
+// Reads the adapter's decoded status and position ("d").
+bool Dravonel_ReadStatusPosition();
+// Reads the second channel of a two-channel encoder from the trailing bytes
+// of successive frames after a protocol reset.
+bool Dravonel_ReadTwoChannelPosition();
+
+// CRC-8 (polynomial 0x97) of the bytes; 0 for none.
+quint8 CRC8(const QByteArray& bytes);
+// CRC8 of the bytes the hexadecimal text spells ("ABC" = 0x0A 0xBC); pairs
+// that are not hexadecimal count as 0.
+quint8 CRC8OfHexText(const QByteArray& hexText);
+// The lowest `digits` bits of value as "0"/"1" text, most significant first.
+QByteArray IntToBin(qint32 digits, quint64 value);
+
+// ---------------------------------------------------------------------------
+// Encoder operations
+
+// Last value of the self-calibration status register.
+extern quint32 SelfCalStatus;
+// Eccentricity, phase and radial shift of the last self-calibration.
+extern QString SelfCalResultsText;
+
+bool Dravonel_ReadSignalLevel();
+bool Dravonel_ReadTemperature();
+bool Dravonel_ReadPersistentStatus();
+bool Dravonel_ClearPersistentStatus();
+bool Dravonel_SaveToFlash();
+bool Dravonel_FactoryReset();
+bool Dravonel_ReadSelfCalStatus();
+// Sets the arc (degrees) and time-out (seconds) when not 0, then starts the
+// self-calibration.
+bool Dravonel_StartSefCal(quint16 arc, quint8 timeout);
+bool Dravonel_ReadSelfCalResults();
+// Writes the preset, then the command that applies it.
+bool Dravonel_PresetMultiturnCounter(quint16 preset);
+// "Write status: [0xNN] " + the decoded status, or LastError when the read
+// fails.
+QString Dravonel_GetWriteAccesStatusRegister();
+
+// ---------------------------------------------------------------------------
+
+// Puts every global of the encoder layer back to its start value, the two
+// records of Enkoderji_splosno included.
+void ResetEncoderProtocolState();

@@ -1,0 +1,27 @@
+#pragma once
+// Helpers shared by the files of the Dravonel protocol; not for other modules.
+
+#include "Ulvax_konstante.h"
+
+#include <QByteArray>
+#include <QString>
+
+// One exchange with the adapter (reply complete at CR); the result code is
+// stored in EncoderPosition.ErrComm.
+qint32 DravonelTransaction(const QByteArray& command, QByteArray& reply);
+
+// "USB Comm Err " + the result code of a failed exchange.
+QString UsbCommError(qint32 code);
+
+// Reads text as an unsigned hexadecimal number; false when the text is empty,
+// longer than 16 digits or holds anything but hexadecimal digits.
+bool ParseHex(const QByteArray& text, quint64& value);
+// The number, or 0 when the text is not hexadecimal.
+quint64 HexOrZero(const QByteArray& text);
+
+// RegData as a 32-bit value (b0..b3) and as its low 16 bits (b2, b3).
+quint32 RegDataValue();
+quint16 RegDataLowWord();
+
+// Sets every register address and size variable from one map column.
+void InstallRegisterMap(TRegisterMapColumn column);
