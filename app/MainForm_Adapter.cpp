@@ -1,0 +1,92 @@
+// Finding the adapter (the initTimer search) and the communication log.
+#include "AdapterSearch.h"
+#include "Orodja.h"
+#include "Q714_7R_Dravonel_SPI_Main.h"
+#include "Serial_driver.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+
+namespace {
+const QString SearchingText = QStringLiteral("Searching for interface...");
+constexpr int RepeatedSearchIntervalMs = 1000;
+} // namespace
+
+void TMainForm::initTimerTimer() {
+    initTimer->stop();
+    CloseCOMPort();
+    lblInterfaceVer->clear();
+    // Over repeated failed searches the label blinks: empty, then the text.
+    lblComPort->setText(lblComPort->text().isEmpty() ? SearchingText : QString());
+    lblComPort->repaint();
+
+    const QList<AdapterCandidate> candidates = ListAdapterCandidates(ReadSerialPortMap());
+    COMPorts.clear();
+    COMPortList.clear();
+    for (const AdapterCandidate& candidate : candidates) {
+        COMPorts << candidate.portName;
+        COMPortList << candidate.location;
+    }
+
+    int foundIndex = -1;
+    for (int i = 0; i < COMPortList.size() && foundIndex < 0; ++i) {
+        const auto processEventsOnce = [] { QCoreApplication::processEvents(); };
+        if (ProbeAdapterPort(COMPortList[i], Q714Version, processEventsOnce))
+            foundIndex = i;
+    }
+
+    HideHourglass();
+    EnableAdapterControls(foundIndex >= 0);
+    if (foundIndex < 0) {
+        initTimer->setInterval(RepeatedSearchIntervalMs);
+        initTimer->start();
+        return;
+    }
+    ShowAdapter(foundIndex);
+}
+
+void TMainForm::EnableAdapterControls(bool enabled) {
+    Page->setEnabled(enabled);
+    btnConnectEncoder->setEnabled(enabled);
+    btnPowerON->setEnabled(enabled);
+    btnPowerOFF->setEnabled(enabled);
+}
+
+void TMainForm::ShowAdapter(int portIndex) {
+    Page->setCurrentIndex(0);
+    Q714VerzijaFW = AdapterFirmwareVersion(Q714Version);
+    SerijskaQ714 = ReadAdapterSerialNumber();
+    Q714RevizijaFW = ReadAdapterRevision();
+    Q714Version = KeepPrintable(Q714Version);
+    lblComPort->setText(COMPorts[portIndex] + QStringLiteral("  [") +
+                        QString::fromLatin1(SerijskaQ714) + QStringLiteral("]"));
+    lblInterfaceVer->setText(QString::fromLatin1(Q714Version) + QStringLiteral(".") +
+                             QString::number(Q714RevizijaFW));
+}
+
+void TMainForm::RestartAdapterSearch() {
+    initTimer->start();
+}
+
+void TMainForm::cbLogCommsClick() {
+    CommLogEnabled = cbLogComms->isChecked();
+    CommLogText.clear();
+    Memo1->setVisible(true);
+    if (CommLogEnabled)
+        Memo1->clear();
+    if (CommLogEnabled)
+        tmrCommDebug->start();
+    else
+        tmrCommDebug->stop();
+}
+
+void TMainForm::tmrCommDebugTimer() {
+    if (!CommLogEnabled)
+        return;
+    MemoAppendVerbatim(CommLogText);
+    CommLogText.clear();
+}

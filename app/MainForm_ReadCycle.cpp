@@ -1,0 +1,371 @@
+// The read cycle: one reading of the encoder shown everywhere at once (raw
+// reply, counts, position in units, lamps, status bits and texts, diagnostics
+// counters), and the continuous reading loop around it.
+#include "Enkoderji_splosno.h"
+#include "Orodja.h"
+#include "Q714_7R_Dravonel_SPI_Main.h"
+#include "Q714_SPI_Dravonel.h"
+#include "Serial_driver.h"
+#include "Ulvax_konstante.h"
+#include "Widgets.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <array>
+#include <chrono>
+#include <cmath>
+
+namespace {
+
+constexpr quint8 TwoChannelEncoder = 7;
+constexpr quint32 DiagnosticsFirmwareMajor = 4;
+constexpr int ShortestDelayMs = 10; // shorter pauses mean no pause at all
+
+constexpr QRgb ActivityToggle = 0x00FF00;
+constexpr qint64 LampRepaintIntervalMs = 15; // about one frame of a 60 Hz screen
+constexpr QRgb LampOff = 0x808080;
+constexpr QRgb ErrorLampOn = 0xFF0000;
+constexpr QRgb WarningLampOn = 0xFFAA00;
+constexpr QRgb CrcLampOn = 0xEE82EE;
+constexpr QRgb StatusTextShown = 0xFFAA00;
+constexpr QRgb StatusTextEmpty = 0xFFFFFF;
+
+constexpr int UnitDecimals = 3;
+constexpr int UnitSignificantDigits = 10;
+
+// One row of a status-text table: the text shows when all `bits` are set.
+struct TStatusTextRow {
+    quint32 bits;
+    const char* text;
+};
+using TStatusTextTable = std::array<TStatusTextRow, 16>;
+
+// Status register of 2 bytes. Bits 9 and 8 say error or warning, bits 1
+// and 0 which of the pattern or motion conditions.
+constexpr TStatusTextTable TwoByteStatusTexts = {{
+    {1u << 15, "Error Multiturn"},
+    {1u << 14, "Error Signal Clipping"},
+    {1u << 13, "Warning Signal High 2"},
+    {1u << 12, "Error Sensor"},
+    {1u << 11, "Error SSync"},
+    {1u << 10, "Error Configuration"},
+    {1u << 7, "Warning Signal High"},
+    {1u << 6, "Warning Signal Low"},
+    {1u << 5, "Error Signal Lost"},
+    {1u << 4, "Warning Temperature"},
+    {1u << 3, "Error Poiwer"},
+    {1u << 2, "Error System"},
+    {(1u << 9) | (1u << 1), "Error Magnetic pattern"},
+    {(1u << 8) | (1u << 1), "Warning Magnetic Pattern"},
+    {(1u << 9) | (1u << 0), "Error Acceleration"},
+    {(1u << 8) | (1u << 0), "Warning High Speed"},
+}};
+
+// Status register of 4 bytes; bits 16 to 31 have no text.
+constexpr TStatusTextTable FourByteStatusTexts = {{
+    {1u << 15, "Warning 8000"},
+    {1u << 14, "Warning Temperature"},
+    {1u << 13, "Warning Signal Low"},
+    {1u << 12, "Warning Signal High"},
+    {1u << 11, "Warning Magnetic Pattern"},
+    {1u << 10, "Warning High Speed"},
+    {1u << 9, "Error Multiturn"},
+    {1u << 8, "Error Acceleration"},
+    {1u << 7, "Error Magnetic Pattern"},
+    {1u << 6, "Error Signal Lost"},
+    {1u << 5, "Error Signal High"},
+    {1u << 4, "Error System"},
+    {1u << 3, "Error Power"},
+    {1u << 2, "Error Configuration"},
+    {1u << 1, "Error 0002"},
+    {1u << 0, "Error 0001"},
+}};
+
+// Rounds to the given number of significant digits (halves away from zero).
+double roundToSignificant(double value, int significant) {
+    if (value == 0.0 || !std::isfinite(value))
+        return value;
+    const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
+    const double scale = std::pow(10.0, significant - magnitude);
+    return std::round(value * scale) / scale;
+}
+
+// Sets a panel's colour, repainting it only when the colour really changes.
+void setColour(QWidget* panel, QRgb colour) {
+    if (PanelColor(panel) != colour)
+        SetPanelColor(panel, colour);
+}
+
+void setLamp(QWidget* lamp, bool on, QRgb onColour) {
+    setColour(lamp, on ? onColour : LampOff);
+}
+
+quint32 regDataUnsigned32() {
+    return (quint32(RegData[0]) << 24) | (quint32(RegData[1]) << 16) | (quint32(RegData[2]) << 8) |
+           quint32(RegData[3]);
+}
+
+qint16 regDataSigned16() {
+    return static_cast<qint16>((RegData[2] << 8) | RegData[3]);
+}
+
+qint8 regDataSigned8() {
+    return static_cast<qint8>(RegData[3]);
+}
+
+QRgb windowColour(const QPalette& palette) {
+    return palette.color(QPalette::Window).rgb() & 0xFFFFFF;
+}
+
+qint64 steadyMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The lamp alternates between two palettes; the one it leaves is kept for
+// the next toggle, which saves building a palette in every cycle.
+void toggleActivityLamp(TMainForm& form) {
+    const QRgb colour = PanelColor(form.pnlComm) ^ ActivityToggle;
+    QPalette next = form.ActivityLampNextPalette;
+    if (windowColour(next) != colour) {
+        next = form.pnlComm->palette();
+        next.setColor(QPalette::Window, QColor::fromRgb(colour));
+    }
+    form.ActivityLampNextPalette = form.pnlComm->palette();
+    form.pnlComm->setPalette(next);
+    // Painted at once, so the lamp shows a reading that blocks in its
+    // exchange; but not more often than a screen shows frames. A skipped
+    // repaint is done at the window's next event processing.
+    const qint64 now = steadyMilliseconds();
+    if (now - form.ActivityLampPaintedMs >= LampRepaintIntervalMs) {
+        form.pnlComm->repaint();
+        form.ActivityLampPaintedMs = now;
+    }
+}
+
+void stopReadingAfterFailure(TMainForm& form) {
+    form.MemoAddLine(LastError);
+    form.cbReadEncConstantly->setChecked(false);
+}
+
+bool readSecondChannel(TMainForm& form) {
+    LastError.clear();
+    if (!Dravonel_ReadTwoChannelPosition()) {
+        stopReadingAfterFailure(form);
+        return false;
+    }
+    const TEncoderPosition& p = EncoderPosition;
+    form.lblPosMT_CH1->setText(QString::number(p.CH1_MT_value));
+    form.lblPosST_CH1->setText(QString::number(p.CH1_ST_value));
+    form.EncoderCH1Position_unit = double(p.CH1_MTST_value) * form.EncoderResolution;
+    form.cbDetailedStatus->setChecked(false); // two channels are always read as raw frames
+    return true;
+}
+
+bool readPosition(TMainForm& form) {
+    LastError.clear();
+    quint8 trailingByte = 0;
+    const bool read = form.cbDetailedStatus->isChecked() ? Dravonel_ReadStatusPosition()
+                                                         : Dravonel_ReadPosition(trailingByte);
+    if (read)
+        return true;
+    stopReadingAfterFailure(form);
+    if (EncoderPosition.ErrComm < 0)
+        form.RestartAdapterSearch(); // the link is broken
+    return false;
+}
+
+QString positionInUnitsText(const TMainForm& form) {
+    const QString unit = QLatin1Char(' ') + form.edUnit->text();
+    const auto units = [&](double value) {
+        return form.GroupedText(value, UnitDecimals, UnitSignificantDigits) + unit;
+    };
+    QString text = units(form.EncoderPosition_unit);
+    if (EncoderType == TwoChannelEncoder)
+        text += QStringLiteral(" / ") + units(form.EncoderCH1Position_unit);
+    return text;
+}
+
+void showPosition(TMainForm& form) {
+    const TEncoderPosition& p = EncoderPosition;
+    form.EncoderPosition_unit = double(p.MTST_value) * form.EncoderResolution;
+    form.EncPosDegST = double(p.ST_value) * form.EncoderResolution;
+    form.lblPosRX->setText(QString::fromLatin1(TrimText(p.RxData).toUpper()));
+    form.lblPosMT->setText(QString::number(p.MT_value));
+    form.lblPosST->setText(QString::number(p.ST_value));
+    form.lblPosUnit->setText(positionInUnitsText(form));
+}
+
+void showLamps(TMainForm& form) {
+    setLamp(form.pnlEncErr, EncoderPosition.ErrBit, ErrorLampOn);
+    setLamp(form.pnlEncWarn, EncoderPosition.WarnBit, WarningLampOn);
+    setLamp(form.pnlCRC, EncoderPosition.ErrCRC, CrcLampOn);
+}
+
+void showDetailedStatusBits(TMainForm& form) {
+    form.lblDetailedStatus->setText(QString::fromLatin1(
+        IntToBin(8 * REG_SIZE_DRAVONEL_PERSISTENT_STATUS, EncoderStatus.DetailedStatus)));
+}
+
+void logEncoderFlags(TMainForm& form) {
+    if (!form.cbLogErrors->isChecked())
+        return;
+    if (EncoderPosition.ErrBit)
+        form.MemoAddLine(QStringLiteral("Error!"));
+    if (EncoderPosition.WarnBit)
+        form.MemoAddLine(QStringLiteral("Warning!"));
+    if (EncoderPosition.ErrCRC)
+        form.MemoAddLine(QStringLiteral("CRC!"));
+    if (EncoderStatus.DetailedStatus != 0)
+        form.MemoAddLine(QStringLiteral("Status: ") + form.lblDetailedStatus->text());
+}
+
+void readPersistentStatus(TMainForm& form) {
+    if (!Present_PERSISTENT_STATUS || !form.cbPersistentStatus->isChecked())
+        return;
+    if (!Dravonel_ReadPersistentStatus())
+        form.MemoAddLine(LastError); // the frame's status stays
+    showDetailedStatusBits(form);
+}
+
+void showStatusTexts(TMainForm& form) {
+    form.DetailedStatusText = TMainForm::StatusBitTexts(EncoderStatus.DetailedStatus,
+                                                        REG_SIZE_DRAVONEL_PERSISTENT_STATUS);
+    QString lines = form.DetailedStatusText;
+    form.lblDetailedStatusTxt->setText(lines.replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    setColour(form.lblDetailedStatusTxt,
+              form.DetailedStatusText.isEmpty() ? StatusTextEmpty : StatusTextShown);
+}
+
+// A failed read leaves RegData zeroed, so the label then shows 0.
+void readDiagnosticsRegister(TMainForm& form, quint32 address, qint32 size) {
+    if (!Dravonel_ReadRegister(address, size))
+        form.MemoAddLine(LastError);
+}
+
+void showRuntimeLog(TMainForm& form) {
+    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_U4_RUNTIME_LOG, 4);
+    form.lblDiagNumPwrCyc->setText(
+        QStringLiteral("Number of power cycles: %1").arg(regDataUnsigned32()));
+    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_OPERATING_MINUTES, 4);
+    form.lblDiagOpTimeMin->setText(
+        QStringLiteral("Operational time (minutes): %1").arg(regDataUnsigned32()));
+    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_TEMPERATURE_LOWEST, 1);
+    form.lblDiagTempMin->setText(
+        QStringLiteral("Operational temperature min: %1").arg(regDataSigned8()));
+    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_TEMPERATURE_HIGHEST, 2);
+    form.lblDiagTempMax->setText(
+        QStringLiteral("Operational temperature max: %1").arg(regDataSigned16()));
+}
+
+void showRuntimeLogNotAvailable(TMainForm& form) {
+    form.lblDiagNumPwrCyc->setText(QStringLiteral("Number of power cycles: N/A"));
+    form.lblDiagOpTimeMin->setText(QStringLiteral("Operational time (minutes): N/A"));
+    form.lblDiagTempMin->setText(QStringLiteral("Operational temperature min: N/A"));
+    form.lblDiagTempMax->setText(QStringLiteral("Operational temperature max: N/A"));
+}
+
+void showDiagnosticsCounters(TMainForm& form) {
+    if (Present_U4_RUNTIME_LOG)
+        showRuntimeLog(form);
+    else
+        showRuntimeLogNotAvailable(form);
+    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_SAFE_MARGIN_RT, 2);
+    form.lblDecodingSafetyMargin_RT->setText(
+        QStringLiteral("Safety RT: %1").arg(regDataSigned16()));
+    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_U4_SAFE_MARGIN_PER, 2);
+    form.lblDecodingSafetyMargin_PER->setText(
+        QStringLiteral("Safety PER: %1").arg(regDataSigned16()));
+}
+
+void moveCommLogToMemo(TMainForm& form) {
+    if (!CommLogEnabled)
+        return;
+    form.MemoAppendVerbatim(CommLogText);
+    CommLogText.clear();
+}
+
+} // namespace
+
+void TMainForm::ConnectReadingHandlers() {
+    connect(btnReadEncoder, &QPushButton::clicked, this, &TMainForm::btnReadEncoderClick);
+    // On `clicked` only: a workflow unticking the box must not start a loop.
+    connect(cbReadEncConstantly, &QCheckBox::clicked, this, &TMainForm::cbReadEncConstantlyClick);
+    connect(seDelayBetweenReadings, &QSpinBox::valueChanged, this,
+            &TMainForm::seDelayBetweenReadingsChange);
+    ConnectSignalLevelHandlers();
+}
+
+void TMainForm::btnReadEncoderClick() {
+    FrameCounter += 1.0f;
+    toggleActivityLamp(*this);
+    if (EncoderType == TwoChannelEncoder && !readSecondChannel(*this))
+        return;
+    if (!readPosition(*this))
+        return;
+    showPosition(*this);
+    showLamps(*this);
+    showDetailedStatusBits(*this);
+    logEncoderFlags(*this);
+    const bool signalTab = Page->currentWidget() == tabSignalLevelTemperature;
+    const bool recording = cbShranjujMeritveDebug->isChecked();
+    if (signalTab || recording)
+        TemperatureStep();
+    if ((signalTab || StatBeriSignalLevel || recording) && Present_SIGNAL_LEVEL)
+        SignalLevelStep();
+    readPersistentStatus(*this);
+    showStatusTexts(*this);
+    if (Page->currentWidget() == tabDiagnostics &&
+        EncoderSignature.FWverMajor == DiagnosticsFirmwareMajor)
+        showDiagnosticsCounters(*this);
+    moveCommLogToMemo(*this);
+    ReadCycleDebugStep();
+    EncPosDegOld = EncoderPosition_unit;
+}
+
+QString TMainForm::StatusBitTexts(quint32 status, qint32 registerSize) {
+    QString text;
+    if (registerSize != 2 && registerSize != 4)
+        return text;
+    const TStatusTextTable& table = registerSize == 2 ? TwoByteStatusTexts : FourByteStatusTexts;
+    for (const TStatusTextRow& row : table) {
+        if ((status & row.bits) == row.bits)
+            text += QLatin1String(row.text) + QLatin1String("\r\n");
+    }
+    return text;
+}
+
+QString TMainForm::GroupedText(double value, int decimals, int significant) const {
+    const double rounded = roundToSignificant(value, significant);
+    if (!(FormatSettings.numberOptions() & QLocale::OmitGroupSeparator))
+        return FormatSettings.toString(rounded, 'f', decimals);
+    QLocale grouped = FormatSettings;
+    grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return grouped.toString(rounded, 'f', decimals);
+}
+
+// Filled by the debug recording and debug view.
+void TMainForm::ReadCycleDebugStep() {}
+
+// Runs on every click of the box, ticked or unticked, so an untick still
+// reads once more; the loop ends once the box is unticked (by the user, by a
+// failed read or by a workflow) or the program ends.
+void TMainForm::cbReadEncConstantlyClick() {
+    EnableConstReading = true;
+    do {
+        if (EnableConstReading)
+            btnReadEncoderClick();
+        QCoreApplication::processEvents();
+        if (CycReadWait >= ShortestDelayMs)
+            DelayProcessMessages(CycReadWait);
+    } while (cbReadEncConstantly->isChecked() && !ApplicationTerminating());
+}
+
+void TMainForm::seDelayBetweenReadingsChange() {
+    CycReadWait = seDelayBetweenReadings->value();
+}

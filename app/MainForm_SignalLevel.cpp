@@ -1,0 +1,366 @@
+// The "Signal level" tab: temperatures, signal level and air gap, the chart
+// with its four drawing modes, air-gap zeroing and the chart's PNG export.
+#include "Enkoderji_splosno.h"
+#include "Q714_7R_Dravonel_SPI_Main.h"
+#include "Q714_SPI_Dravonel.h"
+#include "UserInteraction.h"
+
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSaveFile>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+constexpr quint8 TwoChannelEncoder = 7;
+constexpr int MaxTimePoints = 500;
+constexpr double SmallestAirGapMove = 0.1; // units between two points of the air-gap trace
+
+constexpr QRgb ErrorPoint = 0xFF0000;
+constexpr QRgb CrcErrorPoint = 0x800080;
+constexpr QRgb WarningPoint = 0xFFAA00;
+constexpr QRgb PlainPoint = 0x0000FF;
+
+// External thermistor: 11-bit reading of a divider with a 5600 ohm resistor;
+// beta model with 10000 ohm at 25 degrees C and beta 3455 K.
+constexpr long double ThermistorFullScale = 2047;
+constexpr long double DividerOhms = 5600;
+constexpr long double NominalOhms = 10000;
+constexpr long double InverseNominalKelvin = 0.00335401643468053L; // 1 / 298.15 K
+constexpr long double BetaKelvin = 3455;
+constexpr long double ZeroCelsiusKelvin = 273.15L;
+
+// Ring codes (12th character of the part number) of the extended air gap.
+constexpr char ExtendedAirGapCodes[] = "STUVWZ";
+constexpr double ExtendedAirGapMax = 800;
+constexpr double NormalAirGapMax = 500;
+
+const QString PngSuffix = QStringLiteral(".png");
+
+// Calls `onClick` when the left mouse button is released over the enabled
+// watched widget (a label has no click of its own).
+class ClickFilter : public QObject {
+public:
+    ClickFilter(QWidget* watched, std::function<void()> onClick)
+        : QObject(watched), onClick(std::move(onClick)) {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (event->type() == QEvent::MouseButtonRelease && widget->isEnabled()) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton && widget->rect().contains(mouse->pos()))
+                onClick();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> onClick;
+};
+
+// Thermistor temperature by the beta model, degrees C.
+float betaModelCelsius(qint32 reading) {
+    const long double ohms = DividerOhms * reading / (ThermistorFullScale - reading);
+    return static_cast<float>(
+        1.0L / (InverseNominalKelvin + std::log(ohms / NominalOhms) / BetaKelvin) -
+        ZeroCelsiusKelvin);
+}
+
+// Thermistor temperature by the fitted polynomial of twice the reading, degrees C.
+float polynomialCelsius(qint32 reading) {
+    static constexpr long double Coefficients[] = {
+        -5.605939935e-22L, 8.317810489e-18L, -5.130158569e-14L, 1.705448899e-10L,
+        -3.339134537e-7L,  3.97830975e-4L,   -0.311475994L,     197.7765845L};
+    const long double x = 2.0L * reading;
+    long double sum = 0;
+    for (long double c : Coefficients)
+        sum = sum * x + c;
+    return static_cast<float>(sum);
+}
+
+QColor positionPointColour() {
+    const TEncoderPosition& p = EncoderPosition;
+    if (p.ErrBit)
+        return QColor::fromRgb(ErrorPoint);
+    if (p.ErrCRC)
+        return QColor::fromRgb(CrcErrorPoint);
+    if (p.WarnBit)
+        return QColor::fromRgb(WarningPoint);
+    return QColor::fromRgb(PlainPoint);
+}
+
+// Point colours live in the series by index; insert and remove do not move
+// them, so they are shifted here by `offset` from index `first` on.
+void shiftPointColours(QXYSeries* series, int first, int offset) {
+    const auto colours = series->pointsConfiguration();
+    if (colours.isEmpty())
+        return;
+    QHash<int, QHash<QXYSeries::PointConfiguration, QVariant>> shifted;
+    for (auto it = colours.cbegin(); it != colours.cend(); ++it) {
+        const int index = it.key() >= first ? it.key() + offset : it.key();
+        if (index >= 0)
+            shifted.insert(index, it.value());
+    }
+    series->setPointsConfiguration(shifted);
+}
+
+// Inserts the point at its place by x, after points of the same x. A colour
+// other than the series colour becomes the point's own.
+void addSortedPoint(QXYSeries* series, const QPointF& point, const QColor& colour = QColor()) {
+    if (!std::isfinite(point.x()) || !std::isfinite(point.y()))
+        return;
+    if (series->count() == 0)
+        series->clearPointsConfiguration();
+    const QList<QPointF> points = series->points();
+    const auto place =
+        std::upper_bound(points.cbegin(), points.cend(), point,
+                         [](const QPointF& a, const QPointF& b) { return a.x() < b.x(); });
+    const int index = int(place - points.cbegin());
+    if (index < points.size())
+        shiftPointColours(series, index, 1);
+    series->insert(index, point);
+    if (colour.isValid() && colour != series->color())
+        series->setPointConfiguration(index, QXYSeries::PointConfiguration::Color, colour);
+}
+
+// Deletes the first point (smallest x) when the series is over the limit.
+void trimSeries(QXYSeries* series) {
+    if (series->count() <= MaxTimePoints)
+        return;
+    series->clearPointConfiguration(0);
+    shiftPointColours(series, 1, -1);
+    series->remove(0);
+}
+
+void clearSeries(QXYSeries* series) {
+    series->clear();
+    series->clearPointsConfiguration();
+}
+
+void setFixedRange(QValueAxis* axis, bool& automatic, double minimum, double maximum) {
+    automatic = false;
+    axis->setRange(minimum, maximum);
+}
+
+// The range of the data on one coordinate over both series; false without data.
+bool dataRange(const QList<QXYSeries*>& series, bool alongX, double& low, double& high) {
+    bool any = false;
+    for (const QXYSeries* s : series) {
+        for (const QPointF& p : s->points()) {
+            const double v = alongX ? p.x() : p.y();
+            low = any ? std::min(low, v) : v;
+            high = any ? std::max(high, v) : v;
+            any = true;
+        }
+    }
+    return any;
+}
+
+void followData(QValueAxis* axis, const QList<QXYSeries*>& series, bool alongX) {
+    double low = 0;
+    double high = 0;
+    if (!dataRange(series, alongX, low, high))
+        return;
+    if (low == high) { // a range needs a width
+        low -= 1;
+        high += 1;
+    }
+    axis->setRange(low, high);
+}
+
+// Sets the automatic axes of the signal-level chart to the range of its data.
+void followSignalChartData(TMainForm& form) {
+    const QList<QXYSeries*> series{form.SeriesGreen, form.SeriesBlue};
+    if (form.SignalChartBottomAutomatic)
+        followData(form.ChartSignalLevelAxisBottom, series, true);
+    if (form.SignalChartLeftAutomatic)
+        followData(form.ChartSignalLevelAxisLeft, series, false);
+}
+
+void clearSignalChart(TMainForm& form) {
+    clearSeries(form.SeriesBlue);
+    clearSeries(form.SeriesGreen);
+}
+
+// "name.ext" becomes "name.png", "name" becomes "name.png"; dots in folder
+// names do not count.
+QString withPngSuffix(const QString& fileName) {
+    const int nameStart = int(fileName.lastIndexOf(QLatin1Char('/'))) + 1;
+    const int dot = int(fileName.lastIndexOf(QLatin1Char('.')));
+    return (dot >= nameStart ? fileName.left(dot) : fileName) + PngSuffix;
+}
+
+// The serial number as part of a proposed file name: without its extension,
+// and with path separators and control characters replaced, so that the
+// encoder's text cannot point the dialog elsewhere.
+QString proposedChartName(const QByteArray& serialNumber) {
+    QString name = QStringLiteral("Air gap ") + QString::fromLatin1(serialNumber);
+    const int dot = int(name.lastIndexOf(QLatin1Char('.')));
+    if (dot >= 0)
+        name.truncate(dot);
+    for (QChar& c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20)
+            c = QLatin1Char('_');
+    }
+    return name;
+}
+
+} // namespace
+
+void TMainForm::ConnectSignalLevelHandlers() {
+    const auto onChecked = [this](QRadioButton* button, void (TMainForm::*handler)()) {
+        connect(button, &QRadioButton::toggled, this, [this, handler](bool checked) {
+            if (checked)
+                (this->*handler)();
+        });
+    };
+    onChecked(rbDrawAirGap, &TMainForm::rbDrawAirGapClick);
+    onChecked(rbDrawPos, &TMainForm::rbDrawPosClick);
+    onChecked(rbDrawTemp, &TMainForm::rbDrawTempClick);
+    onChecked(rbDrawNone, &TMainForm::rbDrawNoneClick);
+    new ClickFilter(lblSignalLevel, [this] { lblSignalLevelClick(); });
+    connect(btnSaveSignalLvlChart, &QPushButton::clicked, this,
+            &TMainForm::btnSaveSignalLvlChartClick);
+}
+
+void TMainForm::TemperatureStep() {
+    if (!Dravonel_ReadTemperature())
+        MemoAddLine(LastError); // the old sensor temperature stays
+    const qint32 reading = EncoderStatus.TemperatureEXT;
+    const QString sensor = QString::number(EncoderStatus.TemperatureSEN);
+    float beta = 0;
+    if (reading > 0 && reading < ThermistorFullScale) {
+        beta = betaModelCelsius(reading);
+        const float polynomial = polynomialCelsius(reading);
+        lblTemperature->setText(QStringLiteral("SEN: ") + sensor + QStringLiteral(" °C    EXT: ") +
+                                QString::number(reading) + QStringLiteral(" (") +
+                                FixedText(beta, 1) + QStringLiteral(" / ") +
+                                FixedText(polynomial, 1) + QStringLiteral(" °C)"));
+    } else {
+        lblTemperature->setText(QStringLiteral("Temperature SEN: ") + sensor);
+    }
+    bool changed = false;
+    if (rbDrawTemp->isChecked()) {
+        if (reading > 0)
+            addSortedPoint(SeriesBlue, QPointF(FrameCounter, beta));
+        addSortedPoint(SeriesGreen, QPointF(FrameCounter, EncoderStatus.TemperatureSEN));
+        changed = true;
+    }
+    if (rbDrawPos->isChecked()) {
+        addSortedPoint(SeriesBlue, QPointF(FrameCounter, EncoderPosition_unit),
+                       positionPointColour());
+        if (EncoderType == TwoChannelEncoder)
+            addSortedPoint(SeriesGreen, QPointF(FrameCounter, EncoderCH1Position_unit));
+        changed = true;
+    }
+    trimSeries(SeriesGreen);
+    trimSeries(SeriesBlue);
+    if (changed)
+        followSignalChartData(*this);
+}
+
+void TMainForm::SignalLevelStep() {
+    if (!Dravonel_ReadSignalLevel()) {
+        MemoAddLine(LastError);
+        return;
+    }
+    const qint32 level = EncoderStatus.SignalLevel;
+    const TEncoderSignature& s = EncoderSignature;
+    AirGap = level > 0 ? static_cast<float>(std::log(double(level)) * s.AirGapK + s.AirGapN) : 0.0f;
+    lblSignalLevel->setText(QStringLiteral("Signal level: ") + QString::number(level) +
+                            QStringLiteral(" / ") + GroupedText(AirGap, 0, 5) +
+                            QStringLiteral(" um"));
+    const bool moved = std::fabs(EncoderPosition_unit - EncPosDegOld) > SmallestAirGapMove;
+    if (rbDrawAirGap->isChecked() && moved && !EncoderPosition.ErrBit) {
+        const QRgb colour = EncoderPosition.WarnBit ? WarningPoint : PlainPoint;
+        addSortedPoint(SeriesBlue, QPointF(EncPosDegST, AirGap), QColor::fromRgb(colour));
+        followSignalChartData(*this);
+    }
+}
+
+void TMainForm::rbDrawAirGapClick() {
+    FrameCounter = 0;
+    setFixedRange(ChartSignalLevelAxisBottom, SignalChartBottomAutomatic, 0, 360);
+    const QByteArray& part = EncoderSignature.PartNumber;
+    const bool extended = part.size() >= 12 && part[11] != '\0' &&
+                          std::strchr(ExtendedAirGapCodes, part[11]) != nullptr;
+    setFixedRange(ChartSignalLevelAxisLeft, SignalChartLeftAutomatic, 0,
+                  extended ? ExtendedAirGapMax : NormalAirGapMax);
+    clearSignalChart(*this);
+}
+
+void TMainForm::rbDrawPosClick() {
+    FrameCounter = 0;
+    SignalChartBottomAutomatic = true;
+    if (EncoderSignature.Multiturn)
+        SignalChartLeftAutomatic = true;
+    else
+        setFixedRange(ChartSignalLevelAxisLeft, SignalChartLeftAutomatic, -1, 361);
+    clearSignalChart(*this);
+}
+
+void TMainForm::rbDrawTempClick() {
+    FrameCounter = 0;
+    SignalChartBottomAutomatic = true;
+    SignalChartLeftAutomatic = true;
+    clearSignalChart(*this);
+}
+
+void TMainForm::rbDrawNoneClick() {
+    FrameCounter = 0;
+}
+
+void TMainForm::lblSignalLevelClick() {
+    EncoderSignature.AirGapN -= AirGap;
+    // Halves to even; adding 0.0 turns a rounded -0 into 0.
+    const double rounded = std::nearbyint(EncoderSignature.AirGapN) + 0.0;
+    ShowMessage(QStringLiteral("AirGap N = ") + QString::number(rounded, 'f', 0));
+}
+
+void TMainForm::btnSaveSignalLvlChartClick() {
+    SaveDialogRequest request = SaveDialog1;
+    request.title = QStringLiteral("Save data plot...");
+    request.proposedName = proposedChartName(EncoderSignature.SerialNumber);
+    request.filter = QStringLiteral("Image (*.png)");
+    Interaction().beep(BeepKind::Question);
+    const QString chosen = Interaction().askSaveFileName(request);
+    if (chosen.isEmpty())
+        return;
+    const QString fileName = withPngSuffix(chosen);
+    if (QFileInfo::exists(fileName)) {
+        ShowMessage(QStringLiteral("Datoteka PNG že obstaja!"));
+        return;
+    }
+    SaveChartAsPNG(ChartSignalLevel, fileName);
+}
+
+// The file is written through a temporary one, so it appears only complete;
+// a file of that name from before does not count as success.
+bool TMainForm::SaveChartAsPNG(QChartView* chart, const QString& fileName) {
+    const QString pngName = withPngSuffix(fileName);
+    bool written = false;
+    if (chart) {
+        QImage image(chart->size(), QImage::Format_RGB16);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        chart->QWidget::render(&painter);
+        painter.end();
+        QSaveFile file(pngName);
+        written = file.open(QIODevice::WriteOnly) && image.save(&file, "PNG") && file.commit();
+    }
+    if (written && QFileInfo::exists(pngName))
+        return true;
+    Interaction().showError(QStringLiteral("Shranjevanje PNG slike ni bilo uspešno!"));
+    return false;
+}

@@ -1,0 +1,197 @@
+// The window's life: start-up, the key chords that reveal hidden controls,
+// closing, and the log memo helpers.
+#include "Orodja.h"
+#include "Q714_7R_Dravonel_SPI_Main.h"
+#include "Serial_driver.h"
+#include "SoftwareUpdateCheck.h"
+#include "SystemIdentity.h"
+#include "UserInteraction.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+#include <cmath>
+
+namespace {
+
+constexpr int TestTab = 5;
+constexpr int DebugTab = 6;
+constexpr int ErrorMapTab = 7;
+
+const QString DesignCaption = QStringLiteral("Ulvax-2 & Ulvax-4 SPI Dravonel");
+
+// Memo text uses LF line ends; the adapter and the log use CR LF.
+QString memoText(const QByteArray& text) {
+    QString result = QString::fromLatin1(text);
+    while (result.contains(QLatin1String("\r\n")))
+        result.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return result;
+}
+
+} // namespace
+
+TMainForm::TMainForm(UserInteraction* userInteraction, QWidget* parent) : QWidget(parent) {
+    if (!userInteraction) {
+        ownInteraction = std::make_unique<QtUserInteraction>();
+        userInteraction = ownInteraction.get();
+    }
+    interaction = userInteraction;
+    SetApplicationTerminating(false);
+    CreateControls();
+    ConnectHandlers();
+    StartUp();
+}
+
+TMainForm::~TMainForm() {
+    qApp->removeEventFilter(this);
+    COMPorts.clear();
+    COMPortList.clear();
+    CloseCOMPort();
+    if (hourglassShown)
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void TMainForm::ConnectHandlers() {
+    connect(initTimer, &QTimer::timeout, this, &TMainForm::initTimerTimer);
+    connect(tmrCommDebug, &QTimer::timeout, this, &TMainForm::tmrCommDebugTimer);
+    connect(tmrStartupTimer, &QTimer::timeout, this, &TMainForm::tmrStartupTimerTimer);
+    connect(cbLogComms, &QCheckBox::clicked, this, &TMainForm::cbLogCommsClick);
+    ConnectWorkflowHandlers();
+    // Key preview: the window sees every key release before its controls.
+    qApp->installEventFilter(this);
+}
+
+void TMainForm::StartUp() {
+    setWindowTitle(DesignCaption + QStringLiteral(" (VER: ") + OwnVersionText() +
+                   QStringLiteral("; PC: ") + ComputerName() + QStringLiteral("; USR: ") +
+                   UserName() + QStringLiteral(")"));
+    Page->setCurrentIndex(0);
+    if (UserName().toUpper() == QLatin1String("TALVE"))
+        ShowDeveloperControls();
+    else
+        for (int tab : {TestTab, DebugTab, ErrorMapTab})
+            Page->setTabVisible(tab, false);
+    CloseCOMPort();
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    hourglassShown = true;
+    Q714VerzijaFW = 0;
+    COMPorts.clear();
+    COMPortList.clear();
+    initTimer->start();
+    EncPosDegOld = 0.0;
+    EncoderResolution = 1.0;
+    CycReadWait = seDelayBetweenReadings->value();
+    tmrStartupTimer->start();
+}
+
+void TMainForm::ShowDeveloperControls() {
+    for (QWidget* control :
+         {static_cast<QWidget*>(cbDravonelJQLOMA), static_cast<QWidget*>(pnlTest),
+          static_cast<QWidget*>(btnPositionNoise), static_cast<QWidget*>(seNCS_SCK_delay),
+          static_cast<QWidget*>(lblNCS_SCK_delay)})
+        control->setVisible(true);
+}
+
+void TMainForm::HideHourglass() {
+    if (!hourglassShown)
+        return;
+    QGuiApplication::restoreOverrideCursor();
+    hourglassShown = false;
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // Key preview: releases anywhere in the window reach the chords first. A
+    // release travelling up to the window passes here more than once, which
+    // is harmless: every chord only shows controls.
+    if (event->type() == QEvent::KeyRelease) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (widget && widget->window() == this && !key->isAutoRepeat())
+            HandleKeyChord(key->key(), key->modifiers());
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::HandleKeyChord(int key, Qt::KeyboardModifiers modifiers) {
+    if (key == Qt::Key_A && modifiers == Qt::ControlModifier) {
+        Page->setTabVisible(TestTab, true);
+        Page->setTabVisible(ErrorMapTab, true);
+    } else if (key == Qt::Key_K && modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        ShowDeveloperControls();
+        for (int tab = 0; tab < Page->count(); ++tab)
+            Page->setTabVisible(tab, true);
+        grpInstallCoeff->setVisible(true);
+    } else if (key == Qt::Key_J && modifiers == (Qt::ShiftModifier | Qt::AltModifier)) {
+        if (Page->isTabVisible(DebugTab))
+            btnDebugUnlock->setVisible(true);
+    }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (cbShranjujMeritveDebug->isChecked() && ShraniFajl)
+        ShraniFajl->close();
+    SetApplicationTerminating(true);
+    event->accept();
+}
+
+void TMainForm::tmrStartupTimerTimer() {
+    tmrStartupTimer->stop();
+    RunSoftwareUpdateCheck();
+}
+
+void TMainForm::MemoAddLine(const QString& text) {
+    QString line = text;
+    line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    Memo1->appendPlainText(line);
+}
+
+void TMainForm::MemoAppendVerbatim(const QByteArray& text) {
+    if (text.isEmpty())
+        return;
+    QTextCursor end = Memo1->textCursor();
+    end.movePosition(QTextCursor::End);
+    end.insertText(memoText(text));
+    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+}
+
+void TMainForm::ShowMessage(const QString& text) {
+    interaction->showMessage(text);
+}
+
+// Check boxes whose handlers must also run when a workflow changes them are
+// connected on `toggled`; the others on `clicked` (the user's click only).
+void TMainForm::ConnectWorkflowHandlers() {
+    connect(btnPowerON, &QPushButton::clicked, this, &TMainForm::btnPowerONClick);
+    connect(btnPowerOFF, &QPushButton::clicked, this, &TMainForm::btnPowerOFFClick);
+    connect(cmbFreqSPI, &QComboBox::activated, this, &TMainForm::cmbFreqSPIChange);
+    connect(seNCS_SCK_delay, &QSpinBox::valueChanged, this, &TMainForm::seNCS_SCK_delayChange);
+    connect(cbDravonelJQLOMA, &QCheckBox::toggled, this, &TMainForm::cbDravonelJQLOMAClick);
+    connect(cbDetailedStatus, &QCheckBox::toggled, this, &TMainForm::cbDetailedStatusClick);
+    connect(cbPersistentStatus, &QCheckBox::toggled, this, &TMainForm::cbPersistentStatusClick);
+    connect(btnConnectEncoder, &QPushButton::clicked, this, &TMainForm::btnConnectEncoderClick);
+    connect(seNominator, &QSpinBox::valueChanged, this, &TMainForm::seNominatorChange);
+    connect(seDenominator, &QSpinBox::valueChanged, this, &TMainForm::seNominatorChange);
+    ConnectReadingHandlers();
+}
+
+QString TMainForm::FixedText(double value, int decimals, int significant) const {
+    double rounded = value;
+    if (value != 0.0 && std::isfinite(value)) {
+        const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
+        const double scale = std::pow(10.0, significant - magnitude);
+        rounded = std::round(value * scale) / scale;
+    }
+    QLocale plain = FormatSettings;
+    plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
+    return plain.toString(rounded, 'f', decimals);
+}

@@ -1,0 +1,170 @@
+#pragma once
+// The main window: one fixed-size window with eight tabs and a log memo. Its
+// workflows are the event handlers below; each area lives in its own .cpp:
+//   MainForm_Layout.cpp        window construction, controls, layout
+//   MainForm_Window.cpp        start-up, key chords, closing, memo helpers
+//   MainForm_Adapter.cpp       adapter search and communication log
+//   MainForm_Power.cpp         power, SPI clock, NCS-SCK delay, protocol
+//                              variant, status check boxes
+//   MainForm_Connect.cpp       connect workflow
+//   MainForm_ReadCycle.cpp     read cycle and continuous reading
+//   MainForm_SignalLevel.cpp   signal level tab, charts and chart export
+
+#include "MainForm_Controls.h"
+
+#include <QByteArray>
+#include <QLocale>
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+
+class QFile;
+class QTextStream;
+class UserInteraction;
+
+class TMainForm : public QWidget, public TMainFormControls {
+    Q_OBJECT
+
+public:
+    // The window talks to the user through `interaction` (real dialogs when
+    // null). Tests pass a scripted one.
+    explicit TMainForm(UserInteraction* interaction = nullptr, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    UserInteraction& Interaction() { return *interaction; }
+
+    // --- Window state shared by several workflows ---
+    QStringList COMPorts;    // candidate port names, natural order, no duplicates
+    QStringList COMPortList; // what to open for each entry of COMPorts
+    QByteArray Q714Version;  // identity reply of the adapter, printable
+    qint32 Q714VerzijaFW = 0; // adapter firmware, major * 100 + minor
+    qint32 Q714RevizijaFW = 0;
+    QByteArray SerijskaQ714; // adapter serial number
+    qint32 Q714PowerReadCounter = 0;
+    qint32 CycReadWait = 50; // pause of the continuous loop, ms
+    bool EnableConstReading = false;
+    double EncoderResolution = 1.0; // units per count
+    double EncPosDegOld = 0.0;
+    double EncoderPosition_unit = 0.0;
+    double EncoderCH1Position_unit = 0.0;
+    double EncPosDegST = 0.0;
+    double EncPosDegOldMTtest = 0.0;
+    bool PowerOnStatus = false;
+    double CikliranjeSmer = 0.0;
+    bool CikliranjeSmerInit = false;
+    float FrameCounter = 0.0f;
+    float AirGap = 0.0f;
+    bool StatBeriSignalLevel = false;
+    qint32 EncDolzinaKode = 8; // code length of the ring, 5 to 9
+    std::unique_ptr<QFile> ShraniFajl; // open debug-record file while recording
+    quint32 ShraniStart = 0;
+    quint8 SelfCalCounterStart = 0;
+    QByteArray SelfCalResultStart;
+    // Decimal and thousands separators for displayed numbers; starts from
+    // the user's locale.
+    QLocale FormatSettings;
+
+    // Text of the log memo helpers (CR LF in `text` becomes a line break).
+    void MemoAddLine(const QString& text);
+    void MemoAppendVerbatim(const QByteArray& text);
+    // Modal message box through the interaction interface.
+    void ShowMessage(const QString& text);
+
+    // --- Handlers (workflows) ---
+    void initTimerTimer();
+    void tmrCommDebugTimer();
+    void cbLogCommsClick();
+    void tmrStartupTimerTimer();
+    // Re-runs the adapter search at the timer's next tick after a broken link.
+    void RestartAdapterSearch();
+
+    // Adapter settings (MainForm_Power.cpp)
+    void btnPowerONClick();
+    void btnPowerOFFClick();
+    void cmbFreqSPIChange();
+    void seNCS_SCK_delayChange();
+    void cbDravonelJQLOMAClick();
+    void cbDetailedStatusClick();
+    void cbPersistentStatusClick();
+
+    // Connect workflow (MainForm_Connect.cpp)
+    void btnConnectEncoderClick();
+    void PageChange();
+    void seNominatorChange();
+
+    // Read cycle (MainForm_ReadCycle.cpp)
+    // -- read cycle declarations --
+    void btnReadEncoderClick();
+    void cbReadEncConstantlyClick();
+    void seDelayBetweenReadingsChange();
+    // The status texts of the last cycle, one per line ending with CR LF.
+    QString DetailedStatusText;
+    // Texts of the set status bits for a status register of that size.
+    static QString StatusBitTexts(quint32 status, qint32 registerSize);
+    // Number text with the window's separators: thousands grouped, `decimals`
+    // decimals after rounding to `significant` significant digits.
+    QString GroupedText(double value, int decimals, int significant) const;
+    // Debug step at the end of a successful cycle.
+    void ReadCycleDebugStep();
+    // Palette of the activity lamp's other colour; when the lamp was last
+    // painted at once (steady clock, ms).
+    QPalette ActivityLampNextPalette;
+    qint64 ActivityLampPaintedMs = 0;
+
+    // Signal level tab, charts and chart export (MainForm_SignalLevel.cpp)
+    // -- signal level declarations --
+    void rbDrawAirGapClick();
+    void rbDrawPosClick();
+    void rbDrawTempClick();
+    void rbDrawNoneClick();
+    void lblSignalLevelClick();
+    void btnSaveSignalLvlChartClick();
+    // Draws the chart into a 16-bit image of its size and writes it as PNG
+    // (the extension is forced to ".png"); false after an error box.
+    bool SaveChartAsPNG(QChartView* chart, const QString& fileName);
+    // Steps of the read cycle for the signal level tab.
+    void TemperatureStep();
+    void SignalLevelStep();
+    void ConnectSignalLevelHandlers();
+    // Whether the axes of ChartSignalLevel follow the data.
+    bool SignalChartBottomAutomatic = true;
+    bool SignalChartLeftAutomatic = false;
+
+    // Fixed-point text with the window's decimal separator: `decimals`
+    // decimals after rounding to `significant` significant digits.
+    QString FixedText(double value, int decimals, int significant = 5) const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();  // MainForm_Layout.cpp
+    void ConnectHandlers(); // MainForm_Window.cpp
+    void ConnectWorkflowHandlers();
+    void ConnectReadingHandlers(); // MainForm_ReadCycle.cpp
+    void StartUp();
+    void ShowDeveloperControls();
+    void HideHourglass();
+    void HandleKeyChord(int key, Qt::KeyboardModifiers modifiers);
+    void EnableAdapterControls(bool enabled);
+    void ShowAdapter(int portIndex);
+
+    // One adapter exchange on the open port, complete at CR.
+    qint32 Exchange(const QByteArray& command, QByteArray& reply);
+    void RefreshSupplyState();
+    // Sends a set-up command and logs its problems and its reply.
+    void SendSetupCommand(const QByteArray& command);
+
+    bool SetUpAdapterAndIdentify();
+    void LogEncoderIdentity();
+    void LogAndEnablePresentRegisters();
+    void ApplyEncoderScaling();
+    void ApplyInstallationCoefficients();
+    void ApplyDefaultSpiClock();
+    void ShowEncoderKindControls();
+
+    bool hourglassShown = false;
+    std::unique_ptr<UserInteraction> ownInteraction;
+    UserInteraction* interaction = nullptr;
+};

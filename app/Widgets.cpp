@@ -1,0 +1,57 @@
+#include "Widgets.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QRadioButton>
+
+TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns,
+                         QWidget* parent)
+    : QGroupBox(caption, parent), buttons(new QButtonGroup(this)) {
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(8, 4, 8, 4);
+    const int columnCount = qMax(1, columns);
+    const int rows = qMax(1, int((items.size() + columnCount - 1) / columnCount));
+    for (int i = 0; i < items.size(); ++i) {
+        auto* button = new QRadioButton(items[i], this);
+        buttons->addButton(button, i);
+        grid->addWidget(button, i % rows, i / rows);
+    }
+    connect(buttons, &QButtonGroup::idClicked, this, &TRadioGroup::itemClicked);
+}
+
+int TRadioGroup::Count() const {
+    return int(buttons->buttons().size());
+}
+
+int TRadioGroup::ItemIndex() const {
+    return buttons->checkedId();
+}
+
+void TRadioGroup::SetItemIndex(int index) {
+    if (QAbstractButton* button = buttons->button(index)) {
+        button->setChecked(true);
+        return;
+    }
+    // An exclusive group cannot uncheck its checked button directly.
+    if (QAbstractButton* checked = buttons->checkedButton()) {
+        buttons->setExclusive(false);
+        checked->setChecked(false);
+        buttons->setExclusive(true);
+    }
+}
+
+QRadioButton* TRadioGroup::Item(int index) const {
+    return qobject_cast<QRadioButton*>(buttons->button(index));
+}
+
+void SetPanelColor(QWidget* panel, QRgb colour) {
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgb(colour));
+    panel->setPalette(palette);
+    panel->setAutoFillBackground(true);
+    panel->update();
+}
+
+QRgb PanelColor(const QWidget* panel) {
+    return panel->palette().color(QPalette::Window).rgb() & 0xFFFFFF;
+}
