@@ -1,0 +1,20 @@
+#pragma once
+// The baseline of the channel benchmark: a plain write-then-read exchange on
+// a terminal device, with no Qt in between.
+
+#include <QByteArray>
+#include <QString>
+
+class BareTerminal {
+public:
+    ~BareTerminal();
+    bool Open(const QString& devicePath);
+    // Writes the command and reads until a CR arrives; false on error.
+    bool Exchange(const QByteArray& command, QByteArray& reply);
+
+private:
+    int fd = -1;
+};
+
+// CPU time used by this process so far, in seconds.
+double ProcessCpuSeconds();
