@@ -6,6 +6,7 @@
 #include "Q714_7R_Dravonel_SPI_Main.h"
 
 #include <QFont>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGraphicsLayout>
 #include <QPainter>
@@ -308,6 +309,12 @@ void ControlsBuilder::createLogArea() {
     c.Memo1 = newMemo(form, "Memo1", QRect(588, 159, 209, 423));
     c.Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     c.Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A fixed-pitch font keeps the register table and the comms log aligned;
+    // a short tab stop keeps "name<TAB>True" on one line.
+    QFont logFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    logFont.setPointSize(8);
+    c.Memo1->setFont(logFont);
+    c.Memo1->setTabStopDistance(QFontMetricsF(logFont).horizontalAdvance(QLatin1Char(' ')) * 2);
 }
 
 // --- Tab "Initialization" ---

@@ -35,8 +35,10 @@ qint32 TMainForm::Exchange(const QByteArray& command, QByteArray& reply) {
 }
 
 void TMainForm::btnPowerONClick() {
-    SeriesBlue->clear();
-    SeriesGreen->clear();
+    for (QLineSeries* series : {SeriesBlue, SeriesGreen}) {
+        series->clear();
+        series->clearPointsConfiguration();
+    }
     const QByteArray supply =
         rgPowerSel->ItemIndex() == Item5V ? AdapterCommand::Supply5V : AdapterCommand::Supply3V3;
     QByteArray reply;

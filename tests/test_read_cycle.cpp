@@ -4,7 +4,7 @@
 #include "Q714_SPI_Dravonel.h"
 #include "SimCrc8.h"
 #include "SimFixture.h"
-#include "WindowFixture.h"
+#include "SimulatedWindow.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -18,22 +18,13 @@
 namespace {
 
 // A window connected to a simulated encoder of the given model.
-struct ConnectedWindow {
+struct ConnectedWindow : SimulatedWindow {
     explicit ConnectedWindow(const char* model, std::function<void(SimulatedAdapter&)> prepare = {})
-        : sim(QString::fromLatin1(model)),
-          window(std::make_unique<WindowFixture>("tester", WindowFixture::KeepRuntimeFolder)),
-          form(window->Form()) {
-        if (prepare)
-            prepare(sim.Adapter());
-        sim.Announce(QStringLiteral("q714-sim-1"));
-        form.FormatSettings = QLocale(QLocale::English, QLocale::UnitedStates);
-        form.initTimerTimer();
-        form.btnPowerONClick();
-        form.btnConnectEncoderClick();
+        : SimulatedWindow(model, prepare) {
+        PowerAndConnect();
         form.seDelayBetweenReadings->setValue(0);
         form.Memo1->clear();
     }
-    template <typename F> auto encoder(F&& f) { return sim.Adapter().WithEncoder(f); }
     QString lastMemoLine() const { return form.Memo1->toPlainText().section('\n', -1); }
     void silence() {
         FaultSettings silent;
@@ -41,9 +32,6 @@ struct ConnectedWindow {
         sim.Server().SetFaults(silent);
     }
 
-    SimFixture sim;
-    std::unique_ptr<WindowFixture> window;
-    TMainForm& form;
 };
 
 // A multi-turn frame reply of a type 2 encoder, its CRC right or spoilt.

@@ -4,7 +4,7 @@
 #include "Q714_SPI_Dravonel.h"
 #include "SimCrc8.h"
 #include "SimFixture.h"
-#include "WindowFixture.h"
+#include "SimulatedWindow.h"
 
 #include <QDir>
 #include <QImage>
@@ -20,22 +20,13 @@
 namespace {
 
 // A window connected to a simulated encoder, showing the Signal level tab.
-struct ConnectedWindow {
+struct ConnectedWindow : SimulatedWindow {
     explicit ConnectedWindow(const char* model, std::function<void(SimulatedAdapter&)> prepare = {})
-        : sim(QString::fromLatin1(model)),
-          window(std::make_unique<WindowFixture>("tester", WindowFixture::KeepRuntimeFolder)),
-          form(window->Form()) {
-        if (prepare)
-            prepare(sim.Adapter());
-        sim.Announce(QStringLiteral("q714-sim-1"));
-        form.FormatSettings = QLocale(QLocale::English, QLocale::UnitedStates);
-        form.initTimerTimer();
-        form.btnPowerONClick();
-        form.btnConnectEncoderClick();
+        : SimulatedWindow(model, prepare) {
+        PowerAndConnect();
         form.Page->setCurrentWidget(form.tabSignalLevelTemperature);
         form.Memo1->clear();
     }
-    template <typename F> auto encoder(F&& f) { return sim.Adapter().WithEncoder(f); }
     void read(int cycles = 1) {
         for (int i = 0; i < cycles; ++i)
             form.btnReadEncoderClick();
@@ -53,9 +44,6 @@ struct ConnectedWindow {
         return QByteArray::number(value, 16).toUpper().rightJustified(digits, '0');
     }
 
-    SimFixture sim;
-    std::unique_ptr<WindowFixture> window;
-    TMainForm& form;
 };
 
 constexpr quint32 NoFlags = 3; // the error and warning bits are active low
