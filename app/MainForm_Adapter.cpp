@@ -85,6 +85,10 @@ void TMainForm::cbLogCommsClick() {
 }
 
 void TMainForm::tmrCommDebugTimer() {
+    MoveCommLogToMemo();
+}
+
+void TMainForm::MoveCommLogToMemo() {
     if (!CommLogEnabled)
         return;
     MemoAppendVerbatim(CommLogText);

@@ -87,14 +87,6 @@ constexpr TStatusTextTable FourByteStatusTexts = {{
 }};
 
 // Rounds to the given number of significant digits (halves away from zero).
-double roundToSignificant(double value, int significant) {
-    if (value == 0.0 || !std::isfinite(value))
-        return value;
-    const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
-    const double scale = std::pow(10.0, significant - magnitude);
-    return std::round(value * scale) / scale;
-}
-
 // Sets a panel's colour, repainting it only when the colour really changes.
 void setColour(QWidget* panel, QRgb colour) {
     if (PanelColor(panel) != colour)
@@ -283,13 +275,6 @@ void showDiagnosticsCounters(TMainForm& form) {
         QStringLiteral("Safety PER: %1").arg(regDataSigned16()));
 }
 
-void moveCommLogToMemo(TMainForm& form) {
-    if (!CommLogEnabled)
-        return;
-    form.MemoAppendVerbatim(CommLogText);
-    CommLogText.clear();
-}
-
 } // namespace
 
 void TMainForm::ConnectReadingHandlers() {
@@ -323,7 +308,7 @@ void TMainForm::btnReadEncoderClick() {
     if (Page->currentWidget() == tabDiagnostics &&
         EncoderSignature.FWverMajor == DiagnosticsFirmwareMajor)
         showDiagnosticsCounters(*this);
-    moveCommLogToMemo(*this);
+    MoveCommLogToMemo();
     ReadCycleDebugStep();
     EncPosDegOld = EncoderPosition_unit;
 }
@@ -338,15 +323,6 @@ QString TMainForm::StatusBitTexts(quint32 status, qint32 registerSize) {
             text += QLatin1String(row.text) + QLatin1String("\r\n");
     }
     return text;
-}
-
-QString TMainForm::GroupedText(double value, int decimals, int significant) const {
-    const double rounded = roundToSignificant(value, significant);
-    if (!(FormatSettings.numberOptions() & QLocale::OmitGroupSeparator))
-        return FormatSettings.toString(rounded, 'f', decimals);
-    QLocale grouped = FormatSettings;
-    grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return grouped.toString(rounded, 'f', decimals);
 }
 
 // Filled by the debug recording and debug view.

@@ -38,6 +38,14 @@ QString memoText(const QByteArray& text) {
     return result;
 }
 
+double roundToSignificant(double value, int significant) {
+    if (value == 0.0 || !std::isfinite(value))
+        return value;
+    const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
+    const double scale = std::pow(10.0, significant - magnitude);
+    return std::round(value * scale) / scale;
+}
+
 } // namespace
 
 TMainForm::TMainForm(UserInteraction* userInteraction, QWidget* parent) : QWidget(parent) {
@@ -185,13 +193,13 @@ void TMainForm::ConnectWorkflowHandlers() {
 }
 
 QString TMainForm::FixedText(double value, int decimals, int significant) const {
-    double rounded = value;
-    if (value != 0.0 && std::isfinite(value)) {
-        const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
-        const double scale = std::pow(10.0, significant - magnitude);
-        rounded = std::round(value * scale) / scale;
-    }
     QLocale plain = FormatSettings;
     plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
-    return plain.toString(rounded, 'f', decimals);
+    return plain.toString(roundToSignificant(value, significant), 'f', decimals);
+}
+
+QString TMainForm::GroupedText(double value, int decimals, int significant) const {
+    QLocale grouped = FormatSettings;
+    grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return grouped.toString(roundToSignificant(value, significant), 'f', decimals);
 }

@@ -34,9 +34,9 @@ public:
     UserInteraction& Interaction() { return *interaction; }
 
     // --- Window state shared by several workflows ---
-    QStringList COMPorts;    // candidate port names, natural order, no duplicates
-    QStringList COMPortList; // what to open for each entry of COMPorts
-    QByteArray Q714Version;  // identity reply of the adapter, printable
+    QStringList COMPorts;     // candidate port names, natural order, no duplicates
+    QStringList COMPortList;  // what to open for each entry of COMPorts
+    QByteArray Q714Version;   // identity reply of the adapter, printable
     qint32 Q714VerzijaFW = 0; // adapter firmware, major * 100 + minor
     qint32 Q714RevizijaFW = 0;
     QByteArray SerijskaQ714; // adapter serial number
@@ -55,7 +55,7 @@ public:
     float FrameCounter = 0.0f;
     float AirGap = 0.0f;
     bool StatBeriSignalLevel = false;
-    qint32 EncDolzinaKode = 8; // code length of the ring, 5 to 9
+    qint32 EncDolzinaKode = 8;         // code length of the ring, 5 to 9
     std::unique_ptr<QFile> ShraniFajl; // open debug-record file while recording
     quint32 ShraniStart = 0;
     quint8 SelfCalCounterStart = 0;
@@ -73,6 +73,8 @@ public:
     // --- Handlers (workflows) ---
     void initTimerTimer();
     void tmrCommDebugTimer();
+    // Appends the communication log to the memo verbatim and empties it.
+    void MoveCommLogToMemo();
     void cbLogCommsClick();
     void tmrStartupTimerTimer();
     // Re-runs the adapter search at the timer's next tick after a broken link.
@@ -101,9 +103,6 @@ public:
     QString DetailedStatusText;
     // Texts of the set status bits for a status register of that size.
     static QString StatusBitTexts(quint32 status, qint32 registerSize);
-    // Number text with the window's separators: thousands grouped, `decimals`
-    // decimals after rounding to `significant` significant digits.
-    QString GroupedText(double value, int decimals, int significant) const;
     // Debug step at the end of a successful cycle.
     void ReadCycleDebugStep();
     // Palette of the activity lamp's other colour; when the lamp was last
@@ -133,6 +132,9 @@ public:
     // Fixed-point text with the window's decimal separator: `decimals`
     // decimals after rounding to `significant` significant digits.
     QString FixedText(double value, int decimals, int significant = 5) const;
+    // Number text with the window's separators: thousands grouped, `decimals`
+    // decimals after rounding to `significant` significant digits.
+    QString GroupedText(double value, int decimals, int significant) const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

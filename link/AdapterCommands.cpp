@@ -2,9 +2,13 @@
 
 #include "Orodja.h"
 
-QByteArray SpiClockCommand(int setting) { return "M" + QByteArray::number(setting); }
+QByteArray SpiClockCommand(int setting) {
+    return "M" + QByteArray::number(setting);
+}
 
-QByteArray NcsSckDelayCommand(int microseconds) { return "D" + IntToStrZero(microseconds, 3); }
+QByteArray NcsSckDelayCommand(int microseconds) {
+    return "D" + IntToStrZero(microseconds, 3);
+}
 
 QStringList SetupCommandProblems(const QByteArray& command, qint32 result,
                                  const QByteArray& reply) {

@@ -28,5 +28,4 @@ QByteArray NcsSckDelayCommand(int microseconds);
 
 // The problems of a set-up command's exchange, as the texts to report: one
 // for a failed exchange and one more for a reply that contains "ERROR".
-QStringList SetupCommandProblems(const QByteArray& command, qint32 result,
-                                 const QByteArray& reply);
+QStringList SetupCommandProblems(const QByteArray& command, qint32 result, const QByteArray& reply);

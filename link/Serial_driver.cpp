@@ -19,7 +19,9 @@ bool replyComplete(const QByteArray& reply, qint32 expectedLength) {
 }
 
 // errno of the failed call, or EIO when the port layer did not leave one.
-qint32 lastOsError() { return errno != 0 ? errno : EIO; }
+qint32 lastOsError() {
+    return errno != 0 ? errno : EIO;
+}
 
 bool writeWhole(QSerialPort* port, const QByteArray& command) {
     errno = 0;

@@ -24,12 +24,14 @@ QList<SerialPortEntry> simulatedAdapters() {
     const QDir folder(SimulatedAdapterFolder());
     for (const QFileInfo& link : folder.entryInfoList(QDir::System | QDir::Files)) {
         if (link.isSymLink() && QFileInfo::exists(link.symLinkTarget()))
-            entries.append({QStringLiteral("\\Device\\USBSER_SIM"), link.fileName(),
-                            link.absoluteFilePath()});
+            entries.append(
+                {QStringLiteral("\\Device\\USBSER_SIM"), link.fileName(), link.absoluteFilePath()});
     }
     return entries;
 }
 
 } // namespace
 
-QList<SerialPortEntry> ReadSerialPortMap() { return usbSerialPorts() + simulatedAdapters(); }
+QList<SerialPortEntry> ReadSerialPortMap() {
+    return usbSerialPorts() + simulatedAdapters();
+}

@@ -19,7 +19,9 @@ QString OwnVersionText() {
 #endif
 }
 
-QString ComputerName() { return QSysInfo::machineHostName().left(15); }
+QString ComputerName() {
+    return QSysInfo::machineHostName().left(15);
+}
 
 QString UserName() {
     if (!userOverride.isNull())
@@ -27,5 +29,9 @@ QString UserName() {
     return SystemUserName().left(256);
 }
 
-void OverrideOwnVersionText(const QString& text) { versionOverride = text; }
-void OverrideUserName(const QString& name) { userOverride = name; }
+void OverrideOwnVersionText(const QString& text) {
+    versionOverride = text;
+}
+void OverrideUserName(const QString& name) {
+    userOverride = name;
+}

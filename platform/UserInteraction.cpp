@@ -6,7 +6,9 @@
 #include <QPushButton>
 
 namespace {
-QWidget* dialogParent() { return QApplication::activeWindow(); }
+QWidget* dialogParent() {
+    return QApplication::activeWindow();
+}
 } // namespace
 
 void QtUserInteraction::showMessage(const QString& text) {
@@ -40,4 +42,6 @@ QString QtUserInteraction::askSaveFileName(const SaveDialogRequest& request) {
     return dialog.selectedFiles().first();
 }
 
-void QtUserInteraction::beep(BeepKind) { QApplication::beep(); }
+void QtUserInteraction::beep(BeepKind) {
+    QApplication::beep();
+}

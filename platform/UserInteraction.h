@@ -8,8 +8,8 @@
 struct SaveDialogRequest {
     QString title;
     QString proposedName;
-    QString filter;          // e.g. "Image (*.png)"
-    QString defaultSuffix;   // e.g. "png"
+    QString filter;        // e.g. "Image (*.png)"
+    QString defaultSuffix; // e.g. "png"
     bool confirmOverwrite = true;
 };
 

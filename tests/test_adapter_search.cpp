@@ -33,9 +33,11 @@ class TestAdapterSearch : public QObject {
 
 private slots:
     void candidatesAreUsbPortsInNaturalOrderWithoutDuplicates() {
-        const QList<SerialPortEntry> map{usb("ttyACM10"), usb("ttyACM2"),
+        const QList<SerialPortEntry> map{usb("ttyACM10"),
+                                         usb("ttyACM2"),
                                          {"\\Device\\Serial0", "ttyS0", "/dev/ttyS0"},
-                                         usb("ttyUSB0"), usb("ttyACM2")};
+                                         usb("ttyUSB0"),
+                                         usb("ttyACM2")};
         QCOMPARE(portNames(ListAdapterCandidates(map)),
                  QStringList({"ttyACM2", "ttyACM10", "ttyUSB0"}));
     }

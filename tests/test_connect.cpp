@@ -144,12 +144,13 @@ private slots:
         const QStringList lines = w.MemoLines();
         for (const char* expected :
              {"Dravonel version: 2", "Part number: RX712KAN17MDG000", "Serial number: UX217041",
-              "FW version: 2.9.1.8812", "Registers present in the encoder:",
-              "  MT_ERR_TRESHOLD  \tTrue", "  PERSISTENT_STATUS\tTrue", "  SIGNAL_LEVEL     \tTrue",
-              "  SELF_CAL_TIMEOUT \tTrue", "  FIRMWARE_REVISION\tTrue [2] [2]",
-              "  U4_RUNTIME_LOG   \tTrue"})
+              "FW version: 2.9.1.8812",
+              "Registers present in the encoder:", "  MT_ERR_TRESHOLD  \tTrue",
+              "  PERSISTENT_STATUS\tTrue", "  SIGNAL_LEVEL     \tTrue", "  SELF_CAL_TIMEOUT \tTrue",
+              "  FIRMWARE_REVISION\tTrue [2] [2]", "  U4_RUNTIME_LOG   \tTrue"})
             QVERIFY2(lines.contains(QLatin1String(expected)), expected);
-        QCOMPARE(w.form.lblEncoderInfo->text(), QStringLiteral("RX712KAN17MDG000\nUX217041   2.9.1.8812"));
+        QCOMPARE(w.form.lblEncoderInfo->text(),
+                 QStringLiteral("RX712KAN17MDG000\nUX217041   2.9.1.8812"));
         QCOMPARE(w.form.seNominator->value(), 360);
         QCOMPARE(w.form.seDenominator->value(), 131072);
         QCOMPARE(w.form.EncoderResolution, 360.0 / 131072.0);
@@ -180,7 +181,8 @@ private slots:
         w.PowerAndConnect();
         const QStringList lines = w.MemoLines();
         const qsizetype error = lines.indexOf(QLatin1String("Error reading Encoder signature!"));
-        const qsizetype retry = lines.indexOf(QLatin1String("Trying again with non-inverted CRC..."));
+        const qsizetype retry =
+            lines.indexOf(QLatin1String("Trying again with non-inverted CRC..."));
         const qsizetype identity = lines.indexOf(QLatin1String("Dravonel version: 2"));
         QVERIFY(error >= 0 && error < retry && retry < identity);
         QCOMPARE(lines.count(QLatin1String("Error reading Encoder signature!")), 1);

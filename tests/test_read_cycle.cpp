@@ -31,7 +31,6 @@ struct ConnectedWindow : SimulatedWindow {
         silent.silent = true;
         sim.Server().SetFaults(silent);
     }
-
 };
 
 // A multi-turn frame reply of a type 2 encoder, its CRC right or spoilt.

@@ -2,9 +2,9 @@
 // the completion rule, the untouched input queue, time-outs, the missing port
 // and a device that vanishes mid-exchange.
 #include "PtySimulator.h"
+#include "Serial_driver.h"
 #include "SimFixture.h"
 #include "SimulatedAdapter.h"
-#include "Serial_driver.h"
 
 #include <QElapsedTimer>
 #include <QTest>

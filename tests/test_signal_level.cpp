@@ -43,7 +43,6 @@ struct ConnectedWindow : SimulatedWindow {
     static QByteArray hex(quint32 value, int digits) {
         return QByteArray::number(value, 16).toUpper().rightJustified(digits, '0');
     }
-
 };
 
 constexpr quint32 NoFlags = 3; // the error and warning bits are active low

@@ -2,7 +2,9 @@
 
 namespace {
 
-bool isControlOrBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool isControlOrBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 bool isAlphaNum(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');

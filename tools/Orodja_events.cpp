@@ -1,20 +1,24 @@
 #include "Orodja.h"
 
 #include <QClipboard>
-#include <climits>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QTimer>
+#include <climits>
 
 namespace {
 bool terminating = false;
 }
 
-void SetApplicationTerminating(bool value) { terminating = value; }
+void SetApplicationTerminating(bool value) {
+    terminating = value;
+}
 
-bool ApplicationTerminating() { return terminating || QCoreApplication::closingDown(); }
+bool ApplicationTerminating() {
+    return terminating || QCoreApplication::closingDown();
+}
 
 void DelayProcessMessages(qint32 milliseconds) {
     // The deadline is kept in 64 bits, so a long wait never wraps.

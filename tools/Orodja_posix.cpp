@@ -3,4 +3,6 @@
 
 #include <unistd.h>
 
-uint CurrentUserId() { return static_cast<uint>(getuid()); }
+uint CurrentUserId() {
+    return static_cast<uint>(getuid());
+}
