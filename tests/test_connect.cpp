@@ -166,6 +166,26 @@ private slots:
         QCOMPARE(sent.mid(sent.size() - 2), QList<QByteArray>({"M5", "m"}));
     }
 
+    void everyCatalogueModelConnectsAndReads_data() {
+        QTest::addColumn<QString>("model");
+        for (const EncoderProfile& profile : EncoderCatalogue())
+            QTest::newRow(qPrintable(profile.name)) << profile.name;
+    }
+
+    void everyCatalogueModelConnectsAndReads() {
+        QFETCH(QString, model);
+        const QByteArray name = model.toLatin1();
+        SimulatedWindow w(name.constData());
+        w.PowerAndConnect();
+        QVERIFY2(w.form.btnReadEncoder->isEnabled(), qPrintable(w.form.Memo1->toPlainText()));
+        QVERIFY(w.MemoLines().contains(QLatin1String("Registers present in the encoder:")));
+        w.form.Memo1->clear();
+        w.form.btnReadEncoderClick();
+        QVERIFY2(w.form.Memo1->toPlainText().isEmpty(), qPrintable(w.form.Memo1->toPlainText()));
+        QCOMPARE(EncoderPosition.ErrComm, 0);
+        QVERIFY(!EncoderPosition.ErrCRC);
+    }
+
     void missingRegistersDisableTheirControls() {
         SimulatedWindow w("t1-st19");
         w.PowerAndConnect();
