@@ -227,11 +227,8 @@ QByteArray IntToBin(qint32 digits, quint64 value) {
 bool Dravonel_ReadPosition(quint8& TrailingByte) {
     CommLogMarker("Dravonel_ReadPosition");
     QByteArray& text = EncoderPosition.RxData;
-    const qint32 result = DravonelTransaction(frameCommand(), text);
-    if (result != 0) {
-        LastError = UsbCommError(result);
+    if (!DravonelExchange(frameCommand(), text))
         return false;
-    }
     text = KeepPrintable(text);
     if (const TFrameLayout* layout = frameLayout())
         decodeFrame(*layout, text, TrailingByte);
@@ -243,11 +240,8 @@ bool Dravonel_ReadPosition(quint8& TrailingByte) {
 bool Dravonel_ReadStatusPosition() {
     CommLogMarker("Dravonel_ReadStatusPosition");
     QByteArray& text = EncoderPosition.RxData;
-    const qint32 result = DravonelTransaction(StatusPositionCommand, text);
-    if (result != 0) {
-        LastError = UsbCommError(result);
+    if (!DravonelExchange(StatusPositionCommand, text))
         return false;
-    }
     text = KeepPrintable(text);
     QByteArray statusText;
     if (!decodeStatusPositionFields(text, statusText)) {

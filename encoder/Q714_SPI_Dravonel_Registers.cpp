@@ -119,14 +119,12 @@ int hexDigitValue(char c) {
 
 } // namespace
 
-qint32 DravonelTransaction(const QByteArray& command, QByteArray& reply) {
-    const qint32 result = SerialTransaction(COMPortHandle, command, 0, reply);
-    EncoderPosition.ErrComm = result;
-    return result;
-}
-
-QString UsbCommError(qint32 code) {
-    return QStringLiteral("USB Comm Err %1").arg(code);
+bool DravonelExchange(const QByteArray& command, QByteArray& reply) {
+    EncoderPosition.ErrComm = SerialTransaction(COMPortHandle, command, 0, reply);
+    if (EncoderPosition.ErrComm == 0)
+        return true;
+    LastError = QStringLiteral("USB Comm Err %1").arg(EncoderPosition.ErrComm);
+    return false;
 }
 
 bool ParseHex(const QByteArray& text, quint64& value) {
@@ -167,12 +165,9 @@ bool Dravonel_ReadRegister(quint32 address, qint32 size) {
     RegData.fill(0);
     const QByteArray command = readCommand(address, size);
     QByteArray reply;
-    const qint32 result = DravonelTransaction(command, reply);
-    reply = NormaliseReply(reply);
-    if (result != 0) {
-        LastError = UsbCommError(result);
+    if (!DravonelExchange(command, reply))
         return false;
-    }
+    reply = NormaliseReply(reply);
     std::array<quint8, 4> bytes = {0, 0, 0, 0};
     if (!decodeReadReply(command, reply, bytes))
         return false;
@@ -187,12 +182,9 @@ bool Dravonel_WriteRegister(quint32 address, qint32 size, quint32 value) {
     LastError.clear();
     const QByteArray command = writeCommand(address, size, value);
     QByteArray reply;
-    const qint32 result = DravonelTransaction(command, reply);
-    reply = NormaliseReply(reply);
-    if (result != 0) {
-        LastError = UsbCommError(result);
+    if (!DravonelExchange(command, reply))
         return false;
-    }
+    reply = NormaliseReply(reply);
     if (!checkWriteReply(command, reply))
         return false;
     LastError.clear();
@@ -202,11 +194,8 @@ bool Dravonel_WriteRegister(quint32 address, qint32 size, quint32 value) {
 bool Dravonel_ResetProtocol() {
     CommLogMarker("Dravonel_ResetProtocol");
     QByteArray reply;
-    const qint32 result = DravonelTransaction(ResetCommand, reply);
-    if (result != 0) {
-        LastError = UsbCommError(result);
+    if (!DravonelExchange(ResetCommand, reply))
         return false;
-    }
     const QByteArray text = TrimText(reply);
     LastError = QString::fromLatin1(text);
     return text == ResetConfirmation;

@@ -7,11 +7,9 @@
 #include <QString>
 
 // One exchange with the adapter (reply complete at CR); the result code is
-// stored in EncoderPosition.ErrComm.
-qint32 DravonelTransaction(const QByteArray& command, QByteArray& reply);
-
-// "USB Comm Err " + the result code of a failed exchange.
-QString UsbCommError(qint32 code);
+// stored in EncoderPosition.ErrComm. A failed exchange leaves "USB Comm Err "
+// + the code in LastError and returns false.
+bool DravonelExchange(const QByteArray& command, QByteArray& reply);
 
 // Reads text as an unsigned hexadecimal number; false when the text is empty,
 // longer than 16 digits or holds anything but hexadecimal digits.
