@@ -5,7 +5,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-charts-dev qt6-serialport-dev
-          qt6-qpa-plugins libgl-dev fonts-dejavu-core)
+          libqt6opengl6-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core)
 
 ensure_packages() {
     local missing=()
@@ -26,8 +26,32 @@ ensure_packages() {
     fi
 }
 
+# Debian packages that would provide the Qt modules a failed configuration
+# names (Qt6Foo comes in libqt6foo6-dev or qt6-foo-dev).
+packages_for_missing_qt_modules() {
+    local log=$1 module lower
+    grep -oE 'Qt6[A-Za-z]+ could not be found|dependency Qt6[A-Za-z]+|component "[A-Za-z]+"' "$log" |
+        grep -oE 'Qt6[A-Za-z]+|"[A-Za-z]+"' | tr -d '"' | sed 's/^Qt6//' | sort -u |
+        while read -r module; do
+            lower=${module,,}
+            for pkg in "libqt6${lower}6-dev" "qt6-${lower}-dev"; do
+                apt-cache show "$pkg" >/dev/null 2>&1 && { echo "$pkg"; break; }
+            done
+        done
+}
+
 build_tree() {
-    local type=${1:-RelWithDebInfo}
-    cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="$type" >/dev/null
+    local type=${1:-RelWithDebInfo} log
+    log=$(mktemp)
+    if ! cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="$type" >"$log" 2>&1; then
+        cat "$log" >&2
+        echo >&2
+        echo "Configuration failed. This line installs what the build needs:" >&2
+        echo "  sudo apt-get install -y --no-install-recommends ${PACKAGES[*]}" \
+            $(packages_for_missing_qt_modules "$log") >&2
+        rm -f "$log"
+        exit 1
+    fi
+    rm -f "$log"
     cmake --build "$BUILD_DIR" -j"$(nproc)"
 }
