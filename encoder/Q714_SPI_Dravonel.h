@@ -158,6 +158,40 @@ bool Dravonel_PresetMultiturnCounter(quint16 preset);
 QString Dravonel_GetWriteAccesStatusRegister();
 
 // ---------------------------------------------------------------------------
+// Debug data (Q714_SPI_Dravonel_DebugData.cpp)
+
+// The encoder's debug record as last read. Zero at start; a readout that does
+// not reach a field leaves it as it was.
+struct TDebugData {
+    std::array<qint16, 56> Samples{}; // raw sensor samples, signed
+    quint8 SampleCount = 0;           // valid samples: 53 (block) or 56 (protocol 4)
+    quint32 AbsPos = 0;               // absolute position as the decoder saw it
+    quint8 DecodSelect = 0;           // decoder's sample phase, 1-based
+    quint16 CodeA = 0;                // decoded code words, low bits significant
+    quint16 CodeB = 0;
+    quint16 McuTemp = 0;   // raw
+    quint16 CycleTime = 0; // clock ticks
+    quint16 Status = 0;
+    quint16 Vdda = 0; // raw
+    quint8 ResetCnt = 0;
+    quint16 DcdTrs = 0; // decoder threshold
+    quint16 DcdWrn = 0; // decoder warning level
+};
+extern TDebugData DebugData;
+
+// Latches a fresh debug record and reads it into DebugData. How the latch is
+// sent and where the record lies follow the firmware version: protocol-4
+// firmware (major 4) latches by the command register, and only when `latch`
+// is true (otherwise it reads what the encoder latched on its own); firmware
+// from minor version 9 on latches by register 0x48; older firmware by the
+// adapter's SPI command "?07:021". Protocol-4 readouts also overwrite the
+// position fields of EncoderPosition.
+bool Dravonel_ReadDebugData(bool latch);
+// Sends the encoder the debug unlock code (the same code that latches the
+// debug record) through the command register of the U2 map.
+bool Dravonel_UnlockDebug();
+
+// ---------------------------------------------------------------------------
 
 // Puts every global of the encoder layer back to its start value, the two
 // records of Enkoderji_splosno included.

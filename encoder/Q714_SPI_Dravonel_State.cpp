@@ -122,5 +122,6 @@ void ResetEncoderProtocolState() {
     EncoderStatus = TEncoderStatus();
     SelfCalStatus = 0;
     SelfCalResultsText.clear();
+    DebugData = TDebugData();
     ResetEncoderRecords();
 }

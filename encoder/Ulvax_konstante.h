@@ -160,6 +160,8 @@ inline constexpr quint32 REG_ADDR_DRAVONEL_OPERATING_MINUTES = 0x38;   // 4 byte
 inline constexpr quint32 REG_ADDR_DRAVONEL_TEMPERATURE_LOWEST = 0x3C;  // 1 byte
 inline constexpr quint32 REG_ADDR_DRAVONEL_TEMPERATURE_HIGHEST = 0x3E; // 2 bytes
 inline constexpr quint32 REG_ADDR_DRAVONEL_DEBUG_LATCH = 0x48;         // 1 byte
+inline constexpr quint32 REG_ADDR_DRAVONEL_DEBUG_BLOCK = 0x200;        // 33 words, firmware x.9+
+inline constexpr quint32 REG_ADDR_DRAVONEL_DEBUG_P4 = 0x20000;         // protocol-4 debug set
 inline constexpr quint32 REG_ADDR_DRAVONEL_U2_COMMAND = 0x49;          // 1 byte
 inline constexpr quint32 REG_ADDR_DRAVONEL_CAL_AVG_H = 0xCE;           // 2 bytes, signed
 inline constexpr quint32 REG_ADDR_DRAVONEL_CAL_ECC_SHIFT = 0xD0;       // 2 bytes
@@ -176,6 +178,10 @@ inline constexpr quint8 DRAVONEL_CMD_CLEAR_PERSISTENT_STATUS = 0x62; // 'b'
 inline constexpr quint8 DRAVONEL_CMD_SAVE_TO_FLASH = 0x63;           // 'c'
 inline constexpr quint8 DRAVONEL_CMD_APPLY_MT_PRESET = 0x6D;         // 'm'
 inline constexpr quint8 DRAVONEL_CMD_FACTORY_RESET = 0x72;           // 'r'
+// Latches the debug record (protocol-4 firmware) and, written to the U2
+// command register 0x49, unlocks the debug functions. The code comes with the
+// encoder's documentation; this is its one home.
+inline constexpr quint8 DRAVONEL_CMD_DEBUG_LATCH = 0x44; // 'D'
 
 // Bits of the write-access status register, tested in this order; the first
 // that applies names the status.

@@ -66,3 +66,15 @@ QString SimulatedAdapterFolder() {
         return QString::fromLocal8Bit(runtime) + QStringLiteral("/q714-7r");
     return QStringLiteral("/tmp/q714-7r-%1").arg(CurrentUserId());
 }
+
+QString SafeFileNamePart(const QString& text) {
+    QString result;
+    for (const QChar c : text) {
+        const bool separator =
+            c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':');
+        if (!separator && c.unicode() >= 32 && c.unicode() != 127 &&
+            c.category() != QChar::Other_Control)
+            result += c;
+    }
+    return result;
+}

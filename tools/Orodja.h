@@ -32,6 +32,10 @@ bool ApplicationTerminating();
 // Empties the clipboard and puts the text on it as plain text.
 void CopyToClipboard(const QString& text);
 
+// Text from a device or a file made fit to be part of a file name: path
+// separators, drive colons and control characters are dropped.
+QString SafeFileNamePart(const QString& text);
+
 // Folder in which running simulated adapters announce their terminals:
 // $XDG_RUNTIME_DIR/q714-7r, or /tmp/q714-7r-<uid> without that variable.
 QString SimulatedAdapterFolder();
