@@ -11,15 +11,123 @@ constexpr int BlockWords = 33;
 constexpr int BlockSamples = 53;
 constexpr double Pi = 3.14159265358979323846;
 
-void fillSamples(DebugRecord& record, const DebugRecordInputs& in) {
-    const double turnFraction = static_cast<double>(in.singleturn) / double(1u << in.stBits);
-    const double phase = 2 * Pi * std::fmod(turnFraction * in.codeLength, 1.0);
-    const int count = static_cast<int>(record.samples.size());
-    for (int k = 0; k < count; ++k) {
-        const double main = 850 * std::sin(2 * Pi * in.codeLength * k / count + phase);
-        const double side = 60 * std::sin(2 * Pi * (in.codeLength + 1) * k / count);
-        record.samples[k] = static_cast<qint16>(std::lround(main + side));
+// Peak of the sensor signal over a code bit of value 1 and of value 0.
+constexpr double PeakOfOne = 520;
+constexpr double PeakOfZero = 260;
+constexpr int JitterCounts = 9; // electrical noise on every sample
+
+// The ring carries a maximal-length sequence of 2^L - 1 bits: every window of
+// L bits occurs once per turn, which makes the code word absolute. Galois
+// feedback masks of a primitive polynomial per code length.
+quint32 feedbackMask(int codeLength) {
+    switch (codeLength) {
+    case 5:
+        return 0x12;
+    case 6:
+        return 0x21;
+    case 7:
+        return 0x41;
+    case 9:
+        return 0x108;
+    default:
+        return 0x8E;
     }
+}
+
+QByteArray ringSequence(int codeLength) {
+    const int length = (1 << codeLength) - 1;
+    QByteArray bits(length, '\0');
+    quint32 state = 1;
+    for (int i = 0; i < length; ++i) {
+        bits[i] = static_cast<char>(state & 1);
+        state = (state >> 1) ^ ((state & 1) ? feedbackMask(codeLength) : 0);
+    }
+    return bits;
+}
+
+// Bit i (0-based, cyclic) of the ring's code sequence; code lengths 5 to 9.
+int ringBit(int codeLength, qint64 index) {
+    static const QByteArray sequences[] = {ringSequence(5), ringSequence(6), ringSequence(7),
+                                           ringSequence(8), ringSequence(9)};
+    const QByteArray& bits = sequences[qBound(5, codeLength, 9) - 5];
+    qint64 i = index % bits.size();
+    if (i < 0)
+        i += bits.size();
+    return bits[static_cast<int>(i)];
+}
+
+// Samples per code bit, as the decoder's sampling runs for each code length.
+int samplesPerBit(int codeLength) {
+    switch (codeLength) {
+    case 5:
+        return 10;
+    case 6:
+        return 8;
+    case 7:
+        return 7;
+    default:
+        return 6;
+    }
+}
+
+// Where the sample window stands on the ring: the first code bit it shows
+// and how far (0..1 of a bit) the window has moved into it.
+struct RingWindow {
+    qint64 firstBit;
+    double intoBit;
+};
+
+RingWindow windowAt(const DebugRecordInputs& in) {
+    const qint64 bitsPerTurn = (qint64(1) << in.codeLength) - 1;
+    const double bits = double(in.singleturn) / double(qint64(1) << in.stBits) * bitsPerTurn;
+    const double first = std::floor(bits);
+    return {static_cast<qint64>(first), bits - first};
+}
+
+// Small repeatable noise per position and sample.
+int jitter(quint32 singleturn, int sample) {
+    quint32 h = singleturn * 2654435761u ^ static_cast<quint32>(sample) * 40503u;
+    h ^= h >> 15;
+    h *= 2246822519u;
+    h ^= h >> 13;
+    return static_cast<int>(h % (2 * JitterCounts + 1)) - JitterCounts;
+}
+
+// One period of a sine per code bit; a 1 gives the higher peak.
+void fillSamples(DebugRecord& record, const DebugRecordInputs& in, const RingWindow& window) {
+    const int step = samplesPerBit(in.codeLength);
+    const int count = static_cast<int>(record.samples.size());
+    for (int j = 0; j < count; ++j) {
+        const double along = j + window.intoBit * step;
+        const int cell = static_cast<int>(std::floor(along / step));
+        const double phase = (along - cell * step) / step;
+        const int bit = ringBit(in.codeLength, window.firstBit + cell);
+        const double peak = bit ? PeakOfOne : PeakOfZero;
+        const double value = peak * std::sin(2 * Pi * phase) + jitter(in.singleturn, j);
+        record.samples[j] = static_cast<qint16>(std::lround(value));
+    }
+}
+
+// The decoder samples each bit at the peak of its period; decodSelect is the
+// 1-based index of the first such sample in the window.
+int peakSample(const DebugRecordInputs& in, const RingWindow& window) {
+    const int step = samplesPerBit(in.codeLength);
+    double first = (0.25 - window.intoBit) * step;
+    if (first < 0)
+        first += step;
+    return static_cast<int>(std::lround(first)) % step;
+}
+
+// The code word the decoder reads at its L sample points, first bit highest.
+quint16 codeWordAt(const DebugRecordInputs& in, const RingWindow& window, int firstSample) {
+    const int step = samplesPerBit(in.codeLength);
+    quint16 word = 0;
+    for (int k = 0; k < in.codeLength; ++k) {
+        const double along = firstSample + k * step + window.intoBit * step;
+        const int cell = static_cast<int>(std::floor(along / step));
+        word = static_cast<quint16>((word << 1) | ringBit(in.codeLength, window.firstBit + cell));
+    }
+    return word;
 }
 
 void putBigEndian(QByteArray& block, int offset, quint32 value, int size) {
@@ -62,12 +170,14 @@ RegisterCell readOnly(int size, bool valueInFirstByte = false) {
 
 DebugRecord LatchDebugRecord(const DebugRecordInputs& in) {
     DebugRecord record;
-    fillSamples(record, in);
-    const quint32 codeMask = (1u << in.codeLength) - 1;
+    const RingWindow window = windowAt(in);
+    fillSamples(record, in, window);
+    const int firstPeak = peakSample(in, window);
     record.absPos = in.singleturn;
-    record.decodSelect = static_cast<quint8>(1 + in.singleturn % 8);
-    record.codeA = static_cast<quint16>((in.singleturn >> (in.stBits - in.codeLength)) & codeMask);
-    record.codeB = static_cast<quint16>(record.codeA ^ (record.codeA >> 1)); // Gray code
+    record.decodSelect = static_cast<quint8>(firstPeak + 1);
+    record.codeA = codeWordAt(in, window, firstPeak);
+    // The second word is the one the decoder expects next: one bit further.
+    record.codeB = codeWordAt(in, window, firstPeak + samplesPerBit(in.codeLength));
     record.mcuTemp = static_cast<quint16>(1700 + 5 * in.sensorTemperature);
     record.cycleTime = 4800;
     record.status = in.status;

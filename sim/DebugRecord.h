@@ -3,6 +3,13 @@
 // housekeeping values, frozen ("latched") on request and read back through
 // registers. Firmware 4.x lays it out as a register set at 0x20000, older
 // firmware as a 132-byte block at 0x200.
+//
+// The samples show what the sensor sees of the ring's code track: one period
+// of a sine per code bit (6 to 10 samples, by code length), a 1 with the
+// higher peak, moving along as the shaft turns. The decoder samples every
+// bit at its peak (decodSelect, 1-based, marks the first such sample) and
+// reads the code word there (codeA, first bit highest); codeB is the word one
+// bit further on.
 
 #include "RegisterFile.h"
 
@@ -12,7 +19,7 @@ struct DebugRecordInputs {
     quint32 singleturn = 0;
     qint32 multiturn = 0;
     int stBits = 17;
-    int codeLength = 8; // cycles of the ring's code within the sample window
+    int codeLength = 8; // bits of the code word, 5 to 9
     quint16 status = 0;
     int sensorTemperature = 31;
     quint32 powerCycles = 0;

@@ -41,4 +41,6 @@ constexpr quint8 ClearPersistentStatus = 0x62;
 constexpr quint8 SaveToNvram = 0x63;
 constexpr quint8 PresetMultiturn = 0x6D;
 constexpr quint8 FactoryReset = 0x72;
+// Latches the debug record (firmware 4); written to 0x49 it is the debug unlock.
+constexpr quint8 DebugLatch = 0x44;
 } // namespace EncoderCommand

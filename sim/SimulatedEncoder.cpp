@@ -170,7 +170,7 @@ void SimulatedEncoder::defineFixedRegisters() {
         registers.Define(SafetyMarginRt, readOnly(2));
         registers.Define(SafetyMarginPer, cell(2, RegisterAccess::ReadWrite, 32767));
     }
-    if (profile.map == RegisterMapKind::U2 && profile.fwMajor != 4)
+    if (profile.fwMajor != 4 && profile.fwMinor >= 9) // older firmware latches by "?07:021"
         registers.Define(DebugLatch, cell(1, RegisterAccess::ReadWrite, 1));
     if (layout.command != U2Command) // takes the debug unlock code
         registers.Define(U2Command, cell(1, RegisterAccess::WriteOnly));
@@ -223,6 +223,8 @@ void SimulatedEncoder::PowerOn() {
     powered = true;
     ++powerCycles;
     powerOnTime = Clock::now();
+    if (const qint64 jump = powerOnJump.OnPowerOn())
+        shaft.SetPosition(shaft.TruePosition() + jump);
     restoreConfiguration();
     writeStatus = 0;
     ResetProtocol();

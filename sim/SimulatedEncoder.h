@@ -5,6 +5,7 @@
 // SimulatedAdapter guards it with its lock.
 
 #include "EncoderProfile.h"
+#include "PowerOnJump.h"
 #include "RegisterFile.h"
 #include "RegisterMap.h"
 #include "SelfCalibration.h"
@@ -93,10 +94,14 @@ public:
     void ClearRegisterFaults();
     void SetSelfCalDurationMs(int milliseconds) { selfCal.SetDurationMs(milliseconds); }
     bool SelfCalRunning() { return selfCal.Busy(); }
-    // Command code that latches the debug record; -1 (default): every code
-    // that is not one of the five known commands.
+    // Command code that latches the debug record (default
+    // EncoderCommand::DebugLatch); -1: every code that is not one of the
+    // five other commands.
     void SetDebugLatchCode(int code) { debugLatchCode = code; }
     int DebugLatches() const { return debugLatches; }
+    // Every n-th power-on the position comes back moved by `counts`.
+    void SetPowerOnJump(int every, qint64 counts) { powerOnJump.Set(every, counts); }
+    int PowerOnJumps() const { return powerOnJump.Injected(); }
 
     // ---- Direct register access (no checks, no side effects) ----
     bool HasRegister(quint32 address) const { return registers.Has(address); }
@@ -158,8 +163,10 @@ private:
 
     QHash<quint32, RegisterFault> faults;
     RegisterFault globalFault = RegisterFault::None;
-    int debugLatchCode = -1;
+    int debugLatchCode = EncoderCommand::DebugLatch;
     int debugLatches = 0;
+    bool errorLatched = false; // firmware 4 latches by itself when an error begins
+    PowerOnJump powerOnJump;
 
     qint64 channel1Offset;
     QByteArray channel1Stream;

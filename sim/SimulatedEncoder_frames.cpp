@@ -128,6 +128,9 @@ quint16 SimulatedEncoder::statusWord(const PositionReading& reading) const {
 
 QByteArray SimulatedEncoder::PositionFrame() {
     const PositionReading reading = ReadPosition();
+    if (profile.fwMajor == 4 && reading.error && !errorLatched)
+        storeDebugRecord(); // the record of the moment the error began
+    errorLatched = reading.error;
     const quint32 field = positionField(reading.singleturn, reading.error, reading.warning);
     QByteArray frame;
     if (SendsStatusWord(profile.type))
