@@ -325,9 +325,6 @@ QString TMainForm::StatusBitTexts(quint32 status, qint32 registerSize) {
     return text;
 }
 
-// Filled by the debug recording and debug view.
-void TMainForm::ReadCycleDebugStep() {}
-
 // Runs on every click of the box, ticked or unticked, so an untick still
 // reads once more; the loop ends once the box is unticked (by the user, by a
 // failed read or by a workflow) or the program ends.

@@ -190,6 +190,9 @@ void TMainForm::ConnectWorkflowHandlers() {
     connect(seNominator, &QSpinBox::valueChanged, this, &TMainForm::seNominatorChange);
     connect(seDenominator, &QSpinBox::valueChanged, this, &TMainForm::seNominatorChange);
     ConnectReadingHandlers();
+    ConnectDebugHandlers();
+    ConnectPowerCyclingHandlers();
+    ConnectPositionNoiseHandlers();
 }
 
 QString TMainForm::FixedText(double value, int decimals, int significant) const {

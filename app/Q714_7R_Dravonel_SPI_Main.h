@@ -9,11 +9,16 @@
 //   MainForm_Connect.cpp       connect workflow
 //   MainForm_ReadCycle.cpp     read cycle and continuous reading
 //   MainForm_SignalLevel.cpp   signal level tab, charts and chart export
+//   MainForm_Debug.cpp         debug step of the read cycle, debug
+//                              recording, Debug tab view
+//   MainForm_PowerCycling.cpp  power-cycling test
+//   MainForm_PositionNoise.cpp position-noise measurement
 
 #include "MainForm_Controls.h"
 
 #include <QByteArray>
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <QWidget>
 #include <memory>
@@ -135,6 +140,26 @@ public:
     // Number text with the window's separators: thousands grouped, `decimals`
     // decimals after rounding to `significant` significant digits.
     QString GroupedText(double value, int decimals, int significant) const;
+
+    // Debug recording and view (MainForm_Debug.cpp), power-cycling test
+    // (MainForm_PowerCycling.cpp), position noise (MainForm_PositionNoise.cpp)
+    void cbShranjujMeritveDebugClick();
+    void btnDebugUnlockClick();
+    void UpdateDebugSpectrum();
+    static float TukeyWeight(qint32 n, qint32 N, float alpha);
+    // Whole seconds of a recording that lasted `elapsedMs`, halves to even.
+    static qint64 RecordDurationSeconds(quint32 elapsedMs);
+    // Where debug-record files go; empty: the program's own folder when the
+    // user may write there, otherwise the user's documents folder.
+    QString DebugRecordFolder;
+    void cbCiklirajIzklopeClick();
+    void timerOnOffTimer();
+    void seIzklopDelayMinChange();
+    QRandomGenerator PowerCycleRandom; // phase lengths of the power-cycling test
+    void btnPositionNoiseClick();
+    void ConnectDebugHandlers();
+    void ConnectPowerCyclingHandlers();
+    void ConnectPositionNoiseHandlers();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
