@@ -32,6 +32,8 @@ still answers its own commands (v r o V5 V3 n f e M1..M8 m D001..D900 Ce Cr
 G0:1), "x" still confirms the reset, the encoder commands "j", "R:", "W:" and
 "d" answer "ERROR: encoder supply is off", and raw SPI frames ("?07:000")
 come back as all zeros, because an unpowered encoder leaves its data line low.
+Switched on again, the encoder reports its position as before (absolute, the
+turns kept); --power-jump-every injects a fault there.
 
 Positions are in counts: turns x 2^(single-turn bits) + single-turn count.
 The encoder model fixes the type, register map, resolution, firmware and
@@ -81,7 +83,7 @@ const Option Options[] = {
      "Every reading deviates from the true position by up to this many counts, each "
      "whole deviation equally likely: a standard deviation of sqrt(n(n+1)/3), so the "
      "tool's position-noise measurement of a resting shaft (--speed 0) shows a 6 sigma "
-     "of about 8.5 for 2, 14.7 for 4, 0 for 0.",
+     "of about 8.5 for 2, 15.5 for 4, 0 for 0.",
      "counts", "2"},
     {"position", "Position at start, in counts.", "counts", "0"},
     {"error",
