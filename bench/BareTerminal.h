@@ -18,3 +18,6 @@ private:
 
 // CPU time used by this process so far, in seconds.
 double ProcessCpuSeconds();
+
+// Resident memory of this process now, in KiB (0 when unknown).
+long ResidentMemoryKiB();

@@ -1,5 +1,6 @@
 #include "BareTerminal.h"
 
+#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -43,4 +44,16 @@ double ProcessCpuSeconds() {
     ::getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+long ResidentMemoryKiB() {
+    // Resident pages from /proc/self/statm, second field.
+    long pages = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        long size = 0;
+        if (std::fscanf(statm, "%ld %ld", &size, &pages) != 2)
+            pages = 0;
+        std::fclose(statm);
+    }
+    return pages * (::sysconf(_SC_PAGESIZE) / 1024);
 }
