@@ -144,13 +144,6 @@ private slots:
         QCOMPARE(barTops(w.form), (QList<int>{BarsBottom, BarsBottom, BarsBottom}));
     }
 
-    void tukeyWeights() {
-        QCOMPARE(TMainForm::TukeyWeight(25, 51, 0.9f), 1.0f);
-        QVERIFY(qAbs(TMainForm::TukeyWeight(1, 51, 0.9f) - 0.0048660f) < 1e-6f);
-        QCOMPARE(TMainForm::TukeyWeight(50, 51, 0.9f), 0.0f);
-        QCOMPARE(TMainForm::TukeyWeight(3, 51, 0.005f), 1.0f);
-    }
-
     void recordIsReadOnlyOnTheDebugTabOrWhileRecording() {
         RestingEncoderWindow w("t6-mt19");
         w.form.btnReadEncoderClick();
