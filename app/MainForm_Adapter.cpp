@@ -77,7 +77,7 @@ void TMainForm::cbLogCommsClick() {
     CommLogText.clear();
     Memo1->setVisible(true);
     if (CommLogEnabled)
-        Memo1->clear();
+        ClearMemo();
     if (CommLogEnabled)
         tmrCommDebug->start();
     else

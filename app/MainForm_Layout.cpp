@@ -309,6 +309,10 @@ void ControlsBuilder::createLogArea() {
     c.Memo1 = newMemo(form, "Memo1", QRect(588, 159, 209, 423));
     c.Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     c.Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A log left running over a shift must not eat the memory: no undo
+    // history, and only the most recent lines are kept.
+    c.Memo1->setUndoRedoEnabled(false);
+    c.Memo1->setMaximumBlockCount(TMainForm::MemoMaxLines);
     // A fixed-pitch font keeps the register table and the comms log aligned;
     // a short tab stop keeps "name<TAB>True" on one line.
     QFont logFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);

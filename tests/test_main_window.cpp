@@ -301,7 +301,7 @@ private slots:
         QVERIFY(form.tmrCommDebug->isActive());
         CommLogText = "TX:v\r\nRX:Q714-7R\r\n";
         form.tmrCommDebugTimer();
-        QCOMPARE(form.Memo1->toPlainText(), QStringLiteral("TX:v\nRX:Q714-7R\n"));
+        QCOMPARE(form.Memo1->toPlainText(), QStringLiteral("TX:v\nRX:Q714-7R"));
         QVERIFY(CommLogText.isEmpty());
     }
 
@@ -317,6 +317,56 @@ private slots:
         CommLogText = "TX:v\r\n";
         form.tmrCommDebugTimer();
         QCOMPARE(form.Memo1->toPlainText(), QStringLiteral("kept"));
+    }
+
+    // Ordinary memo lines and the moved communication log each keep their
+    // own lines, in every order, with no empty line between them.
+    void memoLinesNeverRunTogether() {
+        WindowFixture window;
+        TMainForm& form = window.Form();
+        form.MemoAppendVerbatim("TX:v\r\nRX:Q714-7R v1.12\r\r\n");
+        form.MemoAddLine(QStringLiteral("USB Comm Err -1"));
+        form.MemoAppendVerbatim("Dravonel_ReadPosition\r\nTX:?07:000\r\nRX:\r\n");
+        form.MemoAddLine(QStringLiteral("Trying again with non-inverted CRC..."));
+        form.MemoAppendVerbatim("TX:e\r\nRX:5.0V\r\r\n");
+        form.MemoAppendVerbatim("TX:x\r\nRX:OK\r\r\n");
+        form.MemoAddLine(QStringLiteral("Line one\r\nLine two"));
+        form.MemoAddLine(QString());
+        form.MemoAddLine(QStringLiteral("last"));
+        const QStringList expected = {"TX:v",
+                                      "RX:Q714-7R v1.12",
+                                      "USB Comm Err -1",
+                                      "Dravonel_ReadPosition",
+                                      "TX:?07:000",
+                                      "RX:",
+                                      "Trying again with non-inverted CRC...",
+                                      "TX:e",
+                                      "RX:5.0V",
+                                      "TX:x",
+                                      "RX:OK",
+                                      "Line one",
+                                      "Line two",
+                                      "",
+                                      "last"};
+        QCOMPARE(form.Memo1->toPlainText().split(QLatin1Char('\n')), expected);
+    }
+
+    // Lines held back while reading back to back come out in order, and the
+    // memo keeps only the most recent lines.
+    void memoKeepsTheMostRecentLines() {
+        WindowFixture window;
+        TMainForm& form = window.Form();
+        form.DisplayDeferred = true;
+        for (int i = 0; i < TMainForm::MemoMaxLines + 10; ++i)
+            form.MemoAddLine(QString::number(i));
+        QVERIFY(form.Memo1->toPlainText().isEmpty());
+        form.DisplayDeferred = false;
+        form.MemoAppendVerbatim("TX:v\r\n");
+        const QStringList lines = form.Memo1->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), TMainForm::MemoMaxLines);
+        QCOMPARE(lines.first(), QStringLiteral("11"));
+        QCOMPARE(lines.last(), QStringLiteral("TX:v"));
+        QVERIFY(!form.Memo1->isUndoRedoEnabled());
     }
 
     void closingWhileRecordingClosesTheRecordFile() {
