@@ -41,7 +41,7 @@ template <class W> W* placed(W* widget, const char* name, const QRect& geometry)
 }
 
 QLabel* newLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
-    return placed(new QLabel(text, parent), name, geometry);
+    return placed(NewPlainLabel(text, parent), name, geometry);
 }
 
 QPushButton* newButton(QWidget* parent, const char* name, const QString& caption,

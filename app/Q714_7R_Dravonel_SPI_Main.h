@@ -177,6 +177,7 @@ private:
     void ShowEncoderKindControls();
 
     void queueMemoText(const QString& lines);
+    bool searchRunning = false;
     QStringList pendingMemoLines;
     bool hourglassShown = false;
     std::unique_ptr<UserInteraction> ownInteraction;

@@ -355,7 +355,8 @@ int main(int argc, char* argv[]) {
     const QString name =
         parser.isSet("name") ? parser.value("name") : QStringLiteral("q714-sim-%1").arg(getpid());
     if (!parser.isSet("no-announce") && !announcement.Announce(server.DevicePath(), name)) {
-        printLine(QStringLiteral("q714-sim: cannot announce \"%1\" in %2 (name taken?)")
+        printLine(QStringLiteral("q714-sim: cannot announce \"%1\" in %2 (name taken, or the "
+                                 "folder is not yours alone?)")
                       .arg(name, SimulatedAdapterFolder()));
         return 1;
     }

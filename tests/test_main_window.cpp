@@ -3,16 +3,19 @@
 #include "Orodja.h"
 #include "WindowFixture.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QHostInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -367,6 +370,26 @@ private slots:
         QCOMPARE(lines.first(), QStringLiteral("11"));
         QCOMPARE(lines.last(), QStringLiteral("TX:v"));
         QVERIFY(!form.Memo1->isUndoRedoEnabled());
+    }
+
+    // The real message boxes quote device replies: never as markup.
+    void messageBoxesShowTheirTextAsItStands() {
+        QtUserInteraction real;
+        QStringList seen;
+        const auto inspectNextBox = [&] {
+            QTimer::singleShot(0, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box)
+                    return;
+                seen << (box->textFormat() == Qt::PlainText ? box->text() : QString());
+                box->accept();
+            });
+        };
+        inspectNextBox();
+        real.showMessage(QStringLiteral("<img src=\"/dev/zero\">"));
+        inspectNextBox();
+        real.showError(QStringLiteral("<b>RCV</b>"));
+        QCOMPARE(seen, QStringList({"<img src=\"/dev/zero\">", "<b>RCV</b>"}));
     }
 
     void closingWhileRecordingClosesTheRecordFile() {
