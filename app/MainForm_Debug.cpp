@@ -269,8 +269,11 @@ void TMainForm::ReadCycleDebugStep() {
     const bool recording = cbShranjujMeritveDebug->isChecked();
     if (debugTab || recording)
         readDebugRecord(*this);
-    if (debugTab)
-        updateDebugView(*this);
+    if (debugTab) {
+        DebugViewDue = true;
+        if (!DisplayDeferred)
+            ShowDebugView();
+    }
     // The adapter's supply state in the first good reading and every 1001st.
     if (Q714PowerReadCounter != 0) {
         --Q714PowerReadCounter;
@@ -280,6 +283,13 @@ void TMainForm::ReadCycleDebugStep() {
     }
     if (recording)
         writeRecordRow(*this);
+}
+
+void TMainForm::ShowDebugView() {
+    if (!DebugViewDue)
+        return;
+    DebugViewDue = false;
+    updateDebugView(*this);
 }
 
 void TMainForm::cbShranjujMeritveDebugClick() {

@@ -49,7 +49,7 @@ TNoiseReadings takeReadings(TMainForm& form) {
     do {
         if (i % SignalLevelEvery == 0)
             form.StatBeriSignalLevel = true;
-        form.btnReadEncoderClick();
+        form.LoopReadCycle(); // the display follows at the screen's pace
         QCoreApplication::processEvents();
         failed = readingFailed();
         if (form.StatBeriSignalLevel && !failed) {
@@ -76,6 +76,7 @@ void TMainForm::btnPositionNoiseClick() {
     btnPositionNoise->setEnabled(false);
     rbDrawNone->setChecked(true); // the readings draw no chart points
     const TNoiseReadings readings = takeReadings(*this);
+    ShowLatestReading();
     const TPositionNoise noise = PositionNoiseStatistics(readings.samples, STcounts);
 
     // The figures are written with a decimal comma for pasting into a

@@ -89,7 +89,7 @@ void TMainForm::cbCiklirajIzklopeClick() {
         DelayProcessMessages(SettleBeforeStartMs);
         btnReadEncoderClick();
         EncPosDegOldMTtest = EncoderPosition_unit;
-        Memo1->clear();
+        ClearMemo();
         MemoAddLine(QStringLiteral("Cikliranje start ") + seSteviloIzklopov->text() +
                     QStringLiteral("x"));
     }

@@ -9,14 +9,18 @@
 //   MainForm_Connect.cpp       connect workflow
 //   MainForm_ReadCycle.cpp     read cycle and continuous reading
 //   MainForm_SignalLevel.cpp   signal level tab, charts and chart export
+//   MainForm_Display.cpp       display of readings at the screen's pace
 //   MainForm_Debug.cpp         debug step of the read cycle, debug
 //                              recording, Debug tab view
 //   MainForm_PowerCycling.cpp  power-cycling test
 //   MainForm_PositionNoise.cpp position-noise measurement
 
+#include "ChartTrace.h"
 #include "MainForm_Controls.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QLocale>
 #include <QRandomGenerator>
 #include <QStringList>
@@ -120,10 +124,20 @@ public:
     static QString StatusBitTexts(quint32 status, qint32 registerSize);
     // Debug step at the end of a successful cycle.
     void ReadCycleDebugStep();
-    // Palette of the activity lamp's other colour; when the lamp was last
-    // painted at once (steady clock, ms).
-    QPalette ActivityLampNextPalette;
-    qint64 ActivityLampPaintedMs = 0;
+
+    // Display of readings (MainForm_Display.cpp). A single reading shows at
+    // once. A loop that reads back to back runs each cycle through
+    // LoopReadCycle: the cycle's texts, colours, memo lines and chart points
+    // are held back, and the window shows the latest of them at most about
+    // 60 times a second, so reading never waits on painting.
+    void LoopReadCycle();
+    // Shows everything held back now.
+    void ShowLatestReading();
+    // Sets a label's text, or holds it back while the display is deferred.
+    void SetDisplayText(QLabel* label, const QString& text);
+    // Sets a panel's colour (0xRRGGBB) the same way.
+    void SetDisplayColour(QWidget* panel, QRgb colour);
+    static constexpr int DisplayIntervalMs = 16;
 
     // Signal level tab, charts and chart export (MainForm_SignalLevel.cpp)
     // -- signal level declarations --
@@ -140,6 +154,11 @@ public:
     void TemperatureStep();
     void SignalLevelStep();
     void ConnectSignalLevelHandlers();
+    // The chart's points, shown by ShowSignalChart with the automatic axes
+    // fitted to them.
+    TChartTrace TraceBlue;
+    TChartTrace TraceGreen;
+    void ShowSignalChart();
     // Whether the axes of ChartSignalLevel follow the data.
     bool SignalChartBottomAutomatic = true;
     bool SignalChartLeftAutomatic = false;
@@ -156,6 +175,9 @@ public:
     void cbShranjujMeritveDebugClick();
     void btnDebugUnlockClick();
     void UpdateDebugSpectrum();
+    // Draws the Debug tab from DebugData when a deferred reading left it due.
+    void ShowDebugView();
+    bool DebugViewDue = false;
     static float TukeyWeight(qint32 n, qint32 N, float alpha);
     // Whole seconds of a recording that lasted `elapsedMs`, halves to even.
     static qint64 RecordDurationSeconds(quint32 elapsedMs);
@@ -202,6 +224,10 @@ private:
     void ShowEncoderKindControls();
 
     void queueMemoText(const QString& lines);
+    void ToggleActivityLamp();
+    QHash<QLabel*, QString> pendingTexts;
+    QHash<QWidget*, QRgb> pendingColours;
+    QElapsedTimer displayClock;
     bool searchRunning = false;
     QStringList pendingMemoLines;
     bool hourglassShown = false;

@@ -6,6 +6,10 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-charts-dev qt6-serialport-dev
           libqt6opengl6-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core)
+# ./scripts/package needs these besides (dpkg-shlibdeps works out the package's
+# dependencies); CI also installs the checkers, so the package tests run.
+PACKAGE_BUILD_PACKAGES=(dpkg-dev file)
+PACKAGE_CHECK_PACKAGES=(lintian desktop-file-utils)
 
 ensure_packages() {
     local missing=()

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <cmath>
 
 namespace {
@@ -142,6 +143,25 @@ private slots:
         w.form.UpdateDebugSpectrum();
         QCOMPARE(barHeights(w.form), (QList<int>{0, 0, 0}));
         QCOMPARE(barTops(w.form), (QList<int>{BarsBottom, BarsBottom, BarsBottom}));
+    }
+
+    // Reading constantly, the view follows at the screen's pace and ends on
+    // the last record read.
+    void continuousReadingEndsOnTheLatestRecord() {
+        DebugTabWindow w("t6-mt19");
+        w.encoder([](SimulatedEncoder& e) { e.SetSpeedRpm(30); });
+        w.form.cbReadEncConstantly->setChecked(true);
+        auto* stop = new QTimer(&w.form);
+        QObject::connect(stop, &QTimer::timeout, &w.form, [&] {
+            if (w.form.FrameCounter >= 20)
+                w.form.cbReadEncConstantly->setChecked(false);
+        });
+        stop->start(0);
+        w.form.cbReadEncConstantlyClick();
+        QCOMPARE(w.form.SeriesDebug->count(), 56);
+        for (int i = 0; i < 56; ++i)
+            QCOMPARE(w.form.SeriesDebug->at(i).y(), double(DebugData.Samples[i]));
+        QVERIFY(!w.form.DebugViewDue);
     }
 
     void recordIsReadOnlyOnTheDebugTabOrWhileRecording() {
