@@ -62,6 +62,7 @@ TMainForm::TMainForm(UserInteraction* userInteraction, QWidget* parent) : QWidge
 
 TMainForm::~TMainForm() {
     qApp->removeEventFilter(this);
+    UpdateStatus = nullptr; // it shows statuses in this window
     COMPorts.clear();
     COMPortList.clear();
     CloseCOMPort();
@@ -72,9 +73,9 @@ TMainForm::~TMainForm() {
 void TMainForm::ConnectHandlers() {
     connect(initTimer, &QTimer::timeout, this, &TMainForm::initTimerTimer);
     connect(tmrCommDebug, &QTimer::timeout, this, &TMainForm::tmrCommDebugTimer);
-    connect(tmrStartupTimer, &QTimer::timeout, this, &TMainForm::tmrStartupTimerTimer);
     connect(cbLogComms, &QCheckBox::clicked, this, &TMainForm::cbLogCommsClick);
     ConnectWorkflowHandlers();
+    ConnectUpdateHandlers();
     // Key preview: the window sees every key release before its controls.
     qApp->installEventFilter(this);
 }
@@ -99,6 +100,7 @@ void TMainForm::StartUp() {
     EncPosDegOld = 0.0;
     EncoderResolution = 1.0;
     CycReadWait = seDelayBetweenReadings->value();
+    ResetSoftwareUpdateCheckState(); // family name as key, no status until the check
     tmrStartupTimer->start();
 }
 
@@ -150,11 +152,6 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         ShraniFajl->close();
     SetApplicationTerminating(true);
     event->accept();
-}
-
-void TMainForm::tmrStartupTimerTimer() {
-    tmrStartupTimer->stop();
-    RunSoftwareUpdateCheck();
 }
 
 void TMainForm::MemoAddLine(const QString& text) {
