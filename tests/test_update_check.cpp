@@ -9,6 +9,7 @@
 
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -108,6 +109,20 @@ class TestUpdateCheck : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() {
+        QVERIFY2(QSslSocket::supportsSsl(),
+                 "Qt's TLS backend is missing (libqt6network6's OpenSSL plugin, libssl3)");
+    }
+
+    void everyTestWindowLooksOnlyAtLoopback() {
+        WindowFixture window;
+        const UpdateAddresses addresses = ReadUpdateAddresses();
+        QVERIFY(QHostAddress(addresses.manifest.host()).isLoopback());
+        QCOMPARE(addresses.probes.size(), 2);
+        for (const ProbeAddress& probe : addresses.probes)
+            QVERIFY(QHostAddress(probe.host).isLoopback());
+    }
+
     // --- The first start, the question and the preference ---
 
     void firstStartAsksOnceThenChecksAtMostDaily() {
@@ -508,16 +523,24 @@ private slots:
         }
     }
 
-    void silentHostTimesOut() {
+    void silentServersTimeOut() {
         UpdateWindow w;
         w.StorePreference(1);
-        UpdateNetworkTimeouts.responseMs = 300;
+        UpdateNetworkTimeouts.responseMs = 300; // the handshake keeps its 10 s
         UpdateHostReply silent;
         silent.silent = true;
         w.host.SetReply(SimulatedUpdateHost::ManifestPath, silent);
-        const QStringList statuses = w.RunCheck();
-        QCOMPARE(statuses.value(4),
+        QCOMPARE(w.RunCheck().value(4),
                  QStringLiteral("Download file: The server did not answer in time"));
+
+        // A port that accepts the connection but never starts TLS.
+        UpdateNetworkTimeouts.connectionMs = 300;
+        const QString probes = UpdateWindow::ProbeText(w.probeTarget.serverPort());
+        w.sandbox().PointAt(
+            QUrl(QStringLiteral("https://127.0.0.1:%1/m.csv").arg(w.probeTarget.serverPort())),
+            probes, w.caFile);
+        QCOMPARE(w.RunCheck().value(4),
+                 QStringLiteral("Download file: Connection to the server timed out"));
     }
 
     void unusableAddressesNeverFallBackToTheDefaults() {

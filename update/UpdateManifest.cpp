@@ -65,10 +65,14 @@ bool IsSameVersion(const PublishedVersion& published, const TOwnVersion& own) {
     return published == asNumbers(own);
 }
 
+QString ManifestTooLargeText() {
+    return QStringLiteral("The version file is larger than %1 bytes.").arg(MaxManifestBytes);
+}
+
 bool ManifestLines(const QByteArray& body, QStringList& lines, QString& error) {
     lines.clear();
     if (body.size() > MaxManifestBytes) {
-        error = QStringLiteral("The version file is larger than %1 bytes.").arg(MaxManifestBytes);
+        error = ManifestTooLargeText();
         return false;
     }
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);

@@ -47,6 +47,7 @@ bool IsSameVersion(const PublishedVersion& published, const TOwnVersion& own);
 // the very end adds no empty line). False with the reason for a body that is
 // too large, has too many lines or is not UTF-8 text.
 bool ManifestLines(const QByteArray& body, QStringList& lines, QString& error);
+QString ManifestTooLargeText();
 
 // The download link as the address to open in the web browser: only an
 // https link to a host, without blanks or control characters. Anything else

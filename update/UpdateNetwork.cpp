@@ -166,14 +166,13 @@ ManifestRequest::ManifestRequest(const QUrl& address, const QSslConfiguration& t
     request.setMaximumRedirectsAllowed(5);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
-    reply = manager.get(request);
-    reply->setParent(this);
+    reply = manager.get(request); // owned by the manager
     connect(reply, &QNetworkReply::redirected, this, &ManifestRequest::onRedirected);
     connect(reply, &QNetworkReply::metaDataChanged, this, &ManifestRequest::onMetaData);
     connect(reply, &QNetworkReply::encrypted, this, &ManifestRequest::onEncrypted);
     connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
         if (received > MaxManifestBytes)
-            fail(QStringLiteral("The version file is larger than %1 bytes.").arg(MaxManifestBytes));
+            fail(ManifestTooLargeText());
     });
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     connectionDeadline.setSingleShot(true);
@@ -196,7 +195,7 @@ void ManifestRequest::onRedirected(const QUrl& target) {
 void ManifestRequest::onMetaData() {
     const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
     if (announced > MaxManifestBytes)
-        fail(QStringLiteral("The version file is larger than %1 bytes.").arg(MaxManifestBytes));
+        fail(ManifestTooLargeText());
 }
 
 // The TLS handshake is done: the connection stands, the response time starts.
