@@ -22,11 +22,13 @@ void TMainForm::tmrStartupTimerTimer() {
     UpdateCheckRun(Interaction());
 }
 
-// The check keeps the window busy, so each status is painted at once.
+// The check keeps the window busy, so each status is painted at once, also
+// while continuous reading holds the memo's lines back.
 void TMainForm::ShowUpdateStatus(const QString& text) {
     lblSoftwareUpdateStatus1->setText(text);
     lblSoftwareUpdateStatus1->repaint();
     MemoAddLine(text);
+    FlushMemo();
     Memo1->viewport()->repaint();
 }
 

@@ -73,7 +73,7 @@ struct UpdateWindow {
 
     // The start-up timer's work, as it fires.
     QStringList RunCheck() {
-        form().Memo1->clear();
+        form().ClearMemo();
         form().tmrStartupTimerTimer();
         return Statuses();
     }
@@ -585,12 +585,19 @@ private slots:
         UpdateWindow w;
         w.StorePreference(0);
         QCOMPARE(w.RunCheck().last(), QStringLiteral("Update check skipped."));
-        w.form().Memo1->clear();
+        w.form().ClearMemo();
         w.form().btnEnableUpdateCheck->click();
         QCOMPARE(w.Preference().toInt(), -1);
         QCOMPARE(w.Statuses(), QStringList{"Update: Setting perferences."});
         w.Answer({SkipThisTime});
         QCOMPARE(w.RunCheck().value(1), QStringLiteral("Update: perferences not defined"));
+    }
+
+    void statusesShowAtOnceWhileReadingHoldsTheMemoBack() {
+        UpdateWindow w;
+        w.StorePreference(0);
+        w.form().DisplayDeferred = true;
+        QCOMPARE(w.RunCheck().last(), QStringLiteral("Update check skipped."));
     }
 
     void startupTimerRunsTheCheckOnce() {
