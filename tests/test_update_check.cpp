@@ -7,12 +7,17 @@
 #include "UpdateNetwork.h"
 #include "WindowFixture.h"
 
+#include <QApplication>
+#include <QCommandLinkButton>
+#include <QDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -598,6 +603,38 @@ private slots:
         w.StorePreference(0);
         w.form().DisplayDeferred = true;
         QCOMPARE(w.RunCheck().last(), QStringLiteral("Update check skipped."));
+    }
+
+    void realTaskDialogStacksTheButtonsInOrder() {
+        const TaskDialogRequest request{QStringLiteral("Tamberlow: Software update?"),
+                                        QStringLiteral("Check?"),
+                                        QStringLiteral("<b>plain</b>"),
+                                        {"Yes, check", "Skip this time", "Skip for 1 week"},
+                                        TaskIcon::Information};
+        QStringList captions;
+        QString title;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            title = dialog->windowTitle();
+            QList<QCommandLinkButton*> buttons = dialog->findChildren<QCommandLinkButton*>();
+            std::sort(buttons.begin(), buttons.end(),
+                      [](auto* a, auto* b) { return a->y() < b->y(); });
+            for (auto* button : buttons)
+                captions << button->text();
+            buttons.value(1)->click();
+        });
+        QtUserInteraction real;
+        QCOMPARE(real.askTask(request), 1);
+        QCOMPARE(title, request.title);
+        QCOMPARE(captions, request.buttons);
+
+        QTimer::singleShot(0, [] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                dialog->reject(); // closed without a button
+        });
+        QCOMPARE(real.askTask(request), -1);
     }
 
     void startupTimerRunsTheCheckOnce() {
