@@ -10,6 +10,7 @@
 //   MainForm_ReadCycle.cpp     read cycle and continuous reading
 //   MainForm_SignalLevel.cpp   signal level tab, charts and chart export
 //   MainForm_Display.cpp       display of readings at the screen's pace
+//   MainForm_Update.cpp        start-up update check
 //   MainForm_Debug.cpp         debug step of the read cycle, debug
 //                              recording, Debug tab view
 //   MainForm_PowerCycling.cpp  power-cycling test
@@ -95,7 +96,6 @@ public:
     // Appends the communication log to the memo verbatim and empties it.
     void MoveCommLogToMemo();
     void cbLogCommsClick();
-    void tmrStartupTimerTimer();
     // Re-runs the adapter search at the timer's next tick after a broken link.
     void RestartAdapterSearch();
 
@@ -162,6 +162,14 @@ public:
     // Whether the axes of ChartSignalLevel follow the data.
     bool SignalChartBottomAutomatic = true;
     bool SignalChartLeftAutomatic = false;
+
+    // Start-up update check (MainForm_Update.cpp)
+    void tmrStartupTimerTimer();
+    // Shows a status of the check in lblSoftwareUpdateStatus1 and the memo,
+    // painted at once.
+    void ShowUpdateStatus(const QString& text);
+    void btnEnableUpdateCheckClick();
+    void ConnectUpdateHandlers();
 
     // Fixed-point text with the window's decimal separator: `decimals`
     // decimals after rounding to `significant` significant digits.
