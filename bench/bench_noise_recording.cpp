@@ -108,11 +108,16 @@ void measureThroughput(TMainForm& form, SimulatedAdapter& adapter, int rounds) {
                 cycles / frameSeconds);
 }
 
-void measureMemory(TMainForm& form, int seconds) {
+// The in-process simulator lists every command it receives; the run empties
+// the list as q714-sim does, so that only the tool's memory is measured.
+void measureMemory(TMainForm& form, SimulatedAdapter& adapter, int seconds) {
     form.Page->setCurrentWidget(form.tabDebug);
     const int warmUpMs = std::max(5000, seconds * 100);
     long startKiB = 0, highestKiB = 0;
     QTimer sampler;
+    QTimer simulatorLog;
+    QObject::connect(&simulatorLog, &QTimer::timeout, [&] { adapter.ClearReceivedCommands(); });
+    simulatorLog.start(100);
     QObject::connect(&sampler, &QTimer::timeout, [&] {
         const long now = ResidentMemoryKiB();
         highestKiB = std::max(highestKiB, now);
@@ -165,7 +170,7 @@ int main(int argc, char* argv[]) {
 
     measureThroughput(form, sim.Adapter(), parser.value("rounds").toInt());
     if (const int seconds = parser.value("memory-seconds").toInt(); seconds > 0)
-        measureMemory(form, seconds);
+        measureMemory(form, sim.Adapter(), seconds);
 
     const int rows = lineCount(path) - 1;
     if (!form.Memo1->toPlainText().isEmpty() || rows != int(form.FrameCounter - cyclesBefore))
