@@ -57,8 +57,8 @@ void ReplyScript::serve() {
             reply = replies.takeFirst();
         }
         for (qsizetype written = 0; written < reply.size();) {
-            const ssize_t count = ::write(master, reply.constData() + written,
-                                          size_t(reply.size() - written));
+            const ssize_t count =
+                ::write(master, reply.constData() + written, size_t(reply.size() - written));
             if (count <= 0)
                 break;
             written += count;

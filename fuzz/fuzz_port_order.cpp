@@ -14,7 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (names.size() > 12)
         names.resize(12); // every triple is checked
     const auto less = [](const QString& a, const QString& b) { return NaturalLess(a, b); };
-    const auto same = [&](const QString& a, const QString& b) { return !less(a, b) && !less(b, a); };
+    const auto same = [&](const QString& a, const QString& b) {
+        return !less(a, b) && !less(b, a);
+    };
     for (const QString& a : names) {
         if (less(a, a))
             abort();
