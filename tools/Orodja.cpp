@@ -60,6 +60,22 @@ QByteArray IntToStrZero(qint32 value, int width) {
     return text;
 }
 
+QString SafeFileNamePart(const QString& text) {
+    QString safe = text;
+    for (QChar& c : safe) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ||
+            c.unicode() == 0x7F)
+            c = QLatin1Char('_');
+    }
+    return safe;
+}
+
+QString WithExtension(const QString& fileName, const QString& extension) {
+    const qsizetype nameStart = fileName.lastIndexOf(QLatin1Char('/')) + 1;
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return (dot >= nameStart ? fileName.left(dot) : fileName) + extension;
+}
+
 QString SimulatedAdapterFolder() {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty())

@@ -20,6 +20,15 @@ QByteArray KeepAlphaNum(const QByteArray& text);
 // only for widths 1 to 4 (15 with width 3 gives "015").
 QByteArray IntToStrZero(qint32 value, int width);
 
+// Text from a device or a file made safe as part of a file name: path
+// separators and control characters become "_".
+QString SafeFileNamePart(const QString& text);
+
+// The file name with its extension (from the last full stop of the name on)
+// replaced by `extension` (e.g. ".csv"), or `extension` appended when the
+// name has none; full stops in folder names do not count.
+QString WithExtension(const QString& fileName, const QString& extension);
+
 // Waits the given milliseconds while processing window events. Events are
 // processed at least once, even for 0 ms; returns early once the application
 // is terminating.
