@@ -22,6 +22,11 @@ constexpr qint64 ZeroMarginCounts = 2;       // the new zero lies this far behin
 
 const QString NoStatus = QStringLiteral("...");
 
+// A message with the line breaks of a message box.
+QString asLines(QString text) {
+    return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
 // The value of a setting edit to be written: text that is no number counts
 // as 0; a negative or too large number is refused with a message.
 bool settingToWrite(TMainForm& form, const QLineEdit* edit, const QString& name, quint32& value) {
@@ -67,7 +72,7 @@ void storeSettings(TMainForm& form, bool (*command)(), const QString& done, cons
         form.ShowMessage(done);
     } else {
         form.MemoAddLine(failure);
-        form.ShowMessage(failed + QLatin1Char('\n') + failure);
+        form.ShowMessage(asLines(failed + QLatin1Char('\n') + failure));
     }
     form.EnableConstReading = true;
 }
@@ -103,8 +108,8 @@ qint64 zeroOffsetAt(qint64 offset, qint64 singleturn, qint64 countsPerTurn) {
 
 void showZeroError(TMainForm& form) {
     if (!LastError.isEmpty())
-        form.ShowMessage(QStringLiteral("Error writing new zero position. Errors encountered: ") +
-                         LastError);
+        form.ShowMessage(asLines(
+            QStringLiteral("Error writing new zero position. Errors encountered: ") + LastError));
 }
 
 } // namespace
