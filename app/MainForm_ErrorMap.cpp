@@ -29,15 +29,15 @@ qint64 steadyMilliseconds() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The bar is painted at once, since the reads block the window; but not
-// more often than a screen shows frames.
+// The reads block the window, so the bar is painted at once (QProgressBar
+// repaints itself when a new value shows); but not more often than a screen
+// shows frames.
 void showProgress(TMainForm& form, int point) {
-    form.ErrMapProgressBar->setValue(qMin(point, ProgressMaximum));
     const qint64 now = steadyMilliseconds();
-    if (now - form.ErrMapProgressPaintedMs >= ProgressRepaintIntervalMs) {
-        form.ErrMapProgressBar->repaint();
-        form.ErrMapProgressPaintedMs = now;
-    }
+    if (now - form.ErrMapProgressPaintedMs < ProgressRepaintIntervalMs)
+        return;
+    form.ErrMapProgressBar->setValue(qMin(point, ProgressMaximum));
+    form.ErrMapProgressPaintedMs = now;
 }
 
 // The points go into the chart at once; the window is not painted while
@@ -94,6 +94,7 @@ void TMainForm::btnReadErrMapClick() {
     CommLogMarker("ReadErrMap");
     EnableConstReading = false;
     ErrMapProgressBar->setMaximum(ProgressMaximum);
+    ErrMapProgressBar->setValue(0);
     ErrMapProgressBar->show();
     Series1->clear();
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
@@ -103,6 +104,7 @@ void TMainForm::btnReadErrMapClick() {
     for (int point = 0; point < ErrorMapPoints; ++point) {
         qint16 correction = 0;
         if (!Dravonel_ReadErrorMapPoint(point, correction)) {
+            ErrMapProgressBar->setValue(qMin(qMax(point - 1, 0), ProgressMaximum));
             MemoAddLine(LastError);
             plotErrorMap(*this, points);
             QGuiApplication::restoreOverrideCursor();
