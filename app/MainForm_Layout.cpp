@@ -769,8 +769,10 @@ void ControlsBuilder::createErrMapTab() {
                                       QRect(426, 8, 140, 30));
 
     c.chartErrMap = newChartView(tab, "chartErrMap", QRect(4, 46, 566, 364));
+    // 0 to 512 in steps of 128: the ticks fall on whole points.
     c.chartErrMapAxisBottom = newAxis(c.chartErrMap, "chartErrMapAxisBottom", Qt::AlignBottom, 0,
-                                      511, QStringLiteral("Position (deg)"));
+                                      512, QStringLiteral("Position (deg)"));
+    c.chartErrMapAxisBottom->setLabelFormat(QStringLiteral("%d"));
     c.chartErrMapAxisLeft = newAxis(c.chartErrMap, "chartErrMapAxisLeft", Qt::AlignLeft, -100, 100,
                                     QStringLiteral("Correction (counts)"));
     c.Series1 = newSeries<QLineSeries>(c.chartErrMap, "Series1", c.chartErrMapAxisBottom,
