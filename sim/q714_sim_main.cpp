@@ -114,7 +114,7 @@ const Option Options[] = {
      "error map of a U2 encoder) fails with the --read-fault reply.",
      "hex", nullptr},
     {"fail-read-after",
-     "After this many register reads that go ahead (the tool's connect makes about 20), "
+     "After this many register reads that go ahead (connecting makes 9 to 19), "
      "--failing-reads reads fail with the --read-fault reply.",
      "n", nullptr},
     {"failing-reads", "How many reads fail after --fail-read-after; 0: every later read.", "n",
