@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -16,7 +17,15 @@ const QString SearchingText = QStringLiteral("Searching for interface...");
 constexpr int RepeatedSearchIntervalMs = 1000;
 } // namespace
 
+// A search processes window events while it probes; a workflow run there
+// may ask for a new search. That one waits for the timer's next tick after
+// this search: a search never runs inside a search.
 void TMainForm::initTimerTimer() {
+    if (searchRunning) {
+        initTimer->start();
+        return;
+    }
+    const QScopedValueRollback<bool> running(searchRunning, true);
     initTimer->stop();
     CloseCOMPort();
     lblInterfaceVer->clear();
@@ -77,7 +86,7 @@ void TMainForm::cbLogCommsClick() {
     CommLogText.clear();
     Memo1->setVisible(true);
     if (CommLogEnabled)
-        Memo1->clear();
+        ClearMemo();
     if (CommLogEnabled)
         tmrCommDebug->start();
     else

@@ -11,6 +11,8 @@
 #include <QGraphicsLayout>
 #include <QPainter>
 #include <QPixmap>
+#include <QProxyStyle>
+#include <QTabBar>
 #include <QtCharts/QChart>
 #include <QtCharts/QLegend>
 #include <initializer_list>
@@ -41,7 +43,7 @@ template <class W> W* placed(W* widget, const char* name, const QRect& geometry)
 }
 
 QLabel* newLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
-    return placed(new QLabel(text, parent), name, geometry);
+    return placed(NewPlainLabel(text, parent), name, geometry);
 }
 
 QPushButton* newButton(QWidget* parent, const char* name, const QString& caption,
@@ -201,6 +203,18 @@ QPixmap drawLogo(const QSize& size) {
 }
 
 // Builds the controls into the form and records them in its control members.
+// The application's style with less horizontal padding around tab captions.
+class CompactTabStyle : public QProxyStyle {
+public:
+    explicit CompactTabStyle(QObject* owner) : QProxyStyle(nullptr) { setParent(owner); }
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        const int value = QProxyStyle::pixelMetric(metric, option, widget);
+        return metric == PM_TabBarTabHSpace ? value / 2 : value;
+    }
+};
+
 class ControlsBuilder {
 public:
     ControlsBuilder(TMainFormControls& controls, QWidget* form) : c(controls), form(form) {}
@@ -220,6 +234,7 @@ private:
     void createTopPanel();
     void createPositionPanel();
     void createPage();
+    void fitTabCaptions(QTabBar* bar);
     void createLogArea();
     void createInitTab();
     void createInitPowerAndClock(QWidget* tab);
@@ -294,6 +309,18 @@ void ControlsBuilder::createPage() {
     createDebugTab();
     createErrMapTab();
     c.Page->setCurrentIndex(0);
+    fitTabCaptions(c.Page->tabBar());
+}
+
+// With every tab shown, all eight captions must be readable in the fixed
+// window without scroll arrows: a slightly smaller font and tighter padding.
+void ControlsBuilder::fitTabCaptions(QTabBar* bar) {
+    QFont font = bar->font();
+    font.setPointSizeF(font.pointSizeF() - 1);
+    bar->setFont(font);
+    bar->setStyle(new CompactTabStyle(bar));
+    bar->setElideMode(Qt::ElideNone);
+    bar->setUsesScrollButtons(false);
 }
 
 QWidget* ControlsBuilder::addTab(const char* name, const QString& caption) {
@@ -309,6 +336,10 @@ void ControlsBuilder::createLogArea() {
     c.Memo1 = newMemo(form, "Memo1", QRect(588, 159, 209, 423));
     c.Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     c.Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A log left running over a shift must not eat the memory: no undo
+    // history, and only the most recent lines are kept.
+    c.Memo1->setUndoRedoEnabled(false);
+    c.Memo1->setMaximumBlockCount(TMainForm::MemoMaxLines);
     // A fixed-pitch font keeps the register table and the comms log aligned;
     // a short tab stop keeps "name<TAB>True" on one line.
     QFont logFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);

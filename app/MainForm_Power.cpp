@@ -74,7 +74,7 @@ void TMainForm::btnPowerOFFClick() {
     if (EncoderPosition.ErrComm < 0)
         RestartAdapterSearch();
     else
-        Memo1->clear();
+        ClearMemo();
 }
 
 void TMainForm::cmbFreqSPIChange() {

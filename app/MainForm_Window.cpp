@@ -15,7 +15,6 @@
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
@@ -166,19 +165,45 @@ void TMainForm::tmrStartupTimerTimer() {
     RunSoftwareUpdateCheck();
 }
 
+// Memo lines wait in `pendingMemoLines` while a loop reads back to back and
+// are shown together with the rest of the display; otherwise at once.
 void TMainForm::MemoAddLine(const QString& text) {
     QString line = text;
     line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    Memo1->appendPlainText(line);
+    queueMemoText(line);
 }
 
+// The communication log consists of whole lines ending with CR LF: it starts
+// on a fresh line of the memo, and its last line end ends the memo's line.
 void TMainForm::MemoAppendVerbatim(const QByteArray& text) {
     if (text.isEmpty())
         return;
-    QTextCursor end = Memo1->textCursor();
-    end.movePosition(QTextCursor::End);
-    end.insertText(memoText(text));
-    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+    QString lines = memoText(text);
+    if (lines.endsWith(QLatin1Char('\n')))
+        lines.chop(1);
+    queueMemoText(lines);
+}
+
+void TMainForm::queueMemoText(const QString& lines) {
+    pendingMemoLines.append(lines);
+    if (pendingMemoLines.size() > MemoMaxLines)
+        pendingMemoLines.remove(0, pendingMemoLines.size() - MemoMaxLines);
+    if (!DisplayDeferred)
+        FlushMemo();
+}
+
+void TMainForm::FlushMemo() {
+    if (pendingMemoLines.isEmpty())
+        return;
+    // One paragraph per entry; the memo drops its oldest lines beyond
+    // MemoMaxLines by itself.
+    Memo1->appendPlainText(pendingMemoLines.join(QLatin1Char('\n')));
+    pendingMemoLines.clear();
+}
+
+void TMainForm::ClearMemo() {
+    pendingMemoLines.clear();
+    Memo1->clear();
 }
 
 void TMainForm::ShowMessage(const QString& text) {

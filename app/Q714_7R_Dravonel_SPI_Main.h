@@ -71,9 +71,19 @@ public:
     // (null: the one of FormatSettings).
     QChar DecimalSeparator;
 
-    // Text of the log memo helpers (CR LF in `text` becomes a line break).
+    // The log memo. Every call adds whole lines: `text` is its own line (CR LF
+    // inside it breaks it into several); the communication log is appended
+    // as it stands, starting on a fresh line. The memo keeps the most recent
+    // MemoMaxLines lines.
+    static constexpr int MemoMaxLines = 20000;
     void MemoAddLine(const QString& text);
     void MemoAppendVerbatim(const QByteArray& text);
+    // Shows memo lines held back while DisplayDeferred was set.
+    void FlushMemo();
+    void ClearMemo();
+    // Set while a loop reads back to back: the display follows at the
+    // screen's pace instead of after every reading.
+    bool DisplayDeferred = false;
     // Modal message box through the interaction interface.
     void ShowMessage(const QString& text);
 
@@ -208,6 +218,9 @@ private:
     void ApplyDefaultSpiClock();
     void ShowEncoderKindControls();
 
+    void queueMemoText(const QString& lines);
+    bool searchRunning = false;
+    QStringList pendingMemoLines;
     bool hourglassShown = false;
     std::unique_ptr<UserInteraction> ownInteraction;
     UserInteraction* interaction = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QGridLayout>
+#include <QLabel>
 #include <QRadioButton>
 
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns,
@@ -54,4 +55,11 @@ void SetPanelColor(QWidget* panel, QRgb colour) {
 
 QRgb PanelColor(const QWidget* panel) {
     return panel->palette().color(QPalette::Window).rgb() & 0xFFFFFF;
+}
+
+QLabel* NewPlainLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    return label;
 }

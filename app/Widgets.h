@@ -7,7 +7,12 @@
 #include <QStringList>
 
 class QButtonGroup;
+class QLabel;
 class QRadioButton;
+
+// A label that shows its text as it stands: text from the adapter, the
+// encoder, files or the network must never be taken for markup.
+QLabel* NewPlainLabel(const QString& text, QWidget* parent);
 
 // A group box holding one radio button per item, laid out in columns (filled
 // top to bottom, then left to right). Exactly one item is selected, or none.

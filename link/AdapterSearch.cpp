@@ -5,6 +5,7 @@
 
 #include <QSerialPort>
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -27,12 +28,28 @@ bool writeSettings(QSerialPort& port, const PortSettings& s) {
            port.setFlowControl(s.flowControl);
 }
 
-// The digit run of `text` starting at `pos`, and where it ends.
-qint64 digitRun(const QString& text, qsizetype& pos) {
-    qint64 value = 0;
-    while (pos < text.size() && text[pos].isDigit())
-        value = value * 10 + text[pos++].digitValue();
-    return value;
+bool isAsciiDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// The ASCII digit run of `text` starting at `pos` without its leading zeros;
+// `pos` moves past the run.
+QStringView digitRun(const QString& text, qsizetype& pos) {
+    while (pos < text.size() && text[pos] == QLatin1Char('0') && pos + 1 < text.size() &&
+           isAsciiDigit(text[pos + 1]))
+        ++pos;
+    const qsizetype start = pos;
+    while (pos < text.size() && isAsciiDigit(text[pos]))
+        ++pos;
+    return QStringView(text).mid(start, pos - start);
+}
+
+// Compares two digit runs without leading zeros as numbers of any length:
+// the longer is larger, equal lengths compare digit by digit.
+int compareDigitRuns(QStringView x, QStringView y) {
+    if (x.size() != y.size())
+        return x.size() < y.size() ? -1 : 1;
+    return x.compare(y);
 }
 
 qint32 decimalOrZero(const QByteArray& text) {
@@ -47,11 +64,10 @@ bool NaturalLess(const QString& a, const QString& b) {
     qsizetype i = 0;
     qsizetype j = 0;
     while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
-            const qint64 x = digitRun(a, i);
-            const qint64 y = digitRun(b, j);
-            if (x != y)
-                return x < y;
+        if (isAsciiDigit(a[i]) && isAsciiDigit(b[j])) {
+            const int order = compareDigitRuns(digitRun(a, i), digitRun(b, j));
+            if (order != 0)
+                return order < 0;
             continue;
         }
         if (a[i] != b[j])
@@ -59,7 +75,9 @@ bool NaturalLess(const QString& a, const QString& b) {
         ++i;
         ++j;
     }
-    return a.size() - i < b.size() - j;
+    if (a.size() - i != b.size() - j)
+        return a.size() - i < b.size() - j;
+    return a < b; // "ttyS01" and "ttyS1" still have an order
 }
 
 QList<AdapterCandidate> ListAdapterCandidates(const QList<SerialPortEntry>& portMap) {
@@ -79,24 +97,25 @@ QList<AdapterCandidate> ListAdapterCandidates(const QList<SerialPortEntry>& port
 
 bool ProbeAdapterPort(const QString& location, QByteArray& identity,
                       const std::function<void()>& afterOpen) {
-    QSerialPort* port = OpenSerialPort(location);
+    // The port becomes COMPortHandle only once it has answered as the
+    // adapter: a workflow run by `afterOpen` cannot reach it meanwhile.
+    std::unique_ptr<QSerialPort> port(OpenSerialPort(location));
     if (!port)
         return false;
-    COMPortHandle = port;
     if (afterOpen)
         afterOpen();
     const PortSettings previous = readSettings(*port);
     const PortSettings adapterLine{115200, QSerialPort::Data8, QSerialPort::NoParity,
                                    QSerialPort::OneStop, previous.flowControl};
-    if (!writeSettings(*port, adapterLine)) {
-        CloseCOMPort();
+    if (!writeSettings(*port, adapterLine))
         return false;
-    }
-    const qint32 result = SerialTransaction(COMPortHandle, "v", 7, identity);
-    if (result == 0 && identity.startsWith(AdapterModelString))
+    const qint32 result = SerialTransaction(port.get(), "v", 7, identity);
+    if (result == 0 && identity.startsWith(AdapterModelString)) {
+        CloseCOMPort();
+        COMPortHandle = port.release();
         return true;
+    }
     writeSettings(*port, previous);
-    CloseCOMPort();
     return false;
 }
 

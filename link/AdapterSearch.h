@@ -17,8 +17,9 @@ struct AdapterCandidate {
     QString location; // opened
 };
 
-// True when a sorts before b with digit runs compared as numbers
-// ("ttyACM2" before "ttyACM10").
+// True when a sorts before b with runs of ASCII digits compared as numbers
+// of any length ("ttyACM2" before "ttyACM10"); a strict weak ordering for
+// any texts.
 bool NaturalLess(const QString& a, const QString& b);
 
 // The USB serial entries of the port map (entry name contains "USBSER"), in
@@ -28,7 +29,8 @@ QList<AdapterCandidate> ListAdapterCandidates(const QList<SerialPortEntry>& port
 // Opens the port, sets 115200 baud 8N1 and asks "v" (complete after 7 bytes).
 // When the reply begins with the model string the port stays open as
 // COMPortHandle and true is returned; otherwise the port gets its previous
-// settings back and is closed. `afterOpen` runs once right after the open.
+// settings back and is closed. `afterOpen` runs once right after the open;
+// the port is not COMPortHandle before it has answered.
 bool ProbeAdapterPort(const QString& location, QByteArray& identity,
                       const std::function<void()>& afterOpen);
 

@@ -12,6 +12,10 @@ QByteArray CommLogText;
 
 namespace {
 
+// Set when an exchange timed out: its reply may still be on its way, and
+// must not be taken for the reply of the next command.
+bool lateReplyPossible = false;
+
 bool replyComplete(const QByteArray& reply, qint32 expectedLength) {
     if (expectedLength > 0)
         return reply.size() >= expectedLength;
@@ -59,12 +63,32 @@ qint32 collectReply(QSerialPort* port, qint32 expectedLength, QByteArray& reply)
     }
 }
 
+// Discards what arrives until the line has been quiet for SerialTimeout (at
+// most four time-outs in all), so that a reply that came too late is not
+// taken for the next one. Shown in the communication log as a late reply.
+void discardLateReply(QSerialPort* port) {
+    QByteArray late;
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        late += port->readAll();
+    } while (clock.elapsed() < 4 * qint64(SerialTimeout) &&
+             port->waitForReadyRead(static_cast<int>(SerialTimeout)));
+    late += port->readAll();
+    if (CommLogEnabled && !late.isEmpty())
+        CommLogText += "RX (late, discarded):" + late + "\r\n";
+}
+
 } // namespace
 
 qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 expectedLength,
                          QByteArray& reply) {
     if (!handle || !handle->isOpen())
         return SerialResultNoPort;
+    if (lateReplyPossible) {
+        discardLateReply(handle);
+        lateReplyPossible = false;
+    }
     if (!writeWhole(handle, command)) {
         const qint32 code = -lastOsError();
         handle->clearError();
@@ -74,6 +98,7 @@ qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 
         CommLogText += "TX:" + command + "\r\n";
     reply.clear();
     const qint32 result = collectReply(handle, expectedLength, reply);
+    lateReplyPossible = result == SerialResultTimeout;
     if (CommLogEnabled)
         CommLogText += "RX:" + reply + "\r\n";
     return result;
@@ -99,6 +124,7 @@ QSerialPort* OpenSerialPort(const QString& location) {
 void CloseCOMPort() {
     if (!COMPortHandle)
         return;
+    lateReplyPossible = false;
     COMPortHandle->close();
     delete COMPortHandle;
     COMPortHandle = nullptr;

@@ -23,8 +23,11 @@ constexpr qint32 SerialResultNoPort = -3;
 
 // Writes the command and collects the reply. With expectedLength 0 the reply
 // is complete once it holds a CR, otherwise once it holds at least
-// expectedLength bytes. Nothing is discarded: bytes left over from an earlier
-// exchange begin this reply, and bytes after the completing one stay in it.
+// expectedLength bytes. Bytes after the completing one stay in the reply,
+// and bytes that arrive after a complete reply begin the next one. After a
+// time-out, though, whatever arrives before the next command is written is
+// a late reply: it is discarded (and logged as late), waiting until the line
+// is quiet, so it never passes for the reply of a later command.
 // Returns 0, SerialResultTimeout (reply holds what came), SerialResultNoPort
 // (reply unchanged) or -errno of a failed write (reply unchanged).
 qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 expectedLength,

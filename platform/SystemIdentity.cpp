@@ -7,6 +7,7 @@ QString SystemUserName(); // SystemIdentity_posix.cpp
 namespace {
 QString versionOverride;
 QString userOverride;
+QString computerOverride;
 } // namespace
 
 QString OwnVersionText() {
@@ -20,7 +21,8 @@ QString OwnVersionText() {
 }
 
 QString ComputerName() {
-    return QSysInfo::machineHostName().left(15);
+    const QString name = computerOverride.isNull() ? QSysInfo::machineHostName() : computerOverride;
+    return name.left(15);
 }
 
 QString UserName() {
@@ -34,4 +36,7 @@ void OverrideOwnVersionText(const QString& text) {
 }
 void OverrideUserName(const QString& name) {
     userOverride = name;
+}
+void OverrideComputerName(const QString& name) {
+    computerOverride = name;
 }

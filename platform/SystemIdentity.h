@@ -14,3 +14,4 @@ QString UserName();
 // Tests replace what the system reports; a null QString restores the system's.
 void OverrideOwnVersionText(const QString& text);
 void OverrideUserName(const QString& name);
+void OverrideComputerName(const QString& name);

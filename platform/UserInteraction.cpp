@@ -9,18 +9,28 @@ namespace {
 QWidget* dialogParent() {
     return QApplication::activeWindow();
 }
+
+// Boxes often quote replies of the adapter or the encoder: their text is
+// always shown as it stands, never as markup.
+void showPlainBox(QMessageBox::Icon icon, const QString& text) {
+    QMessageBox box(icon, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
+                    dialogParent());
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
 } // namespace
 
 void QtUserInteraction::showMessage(const QString& text) {
-    QMessageBox::information(dialogParent(), QApplication::applicationDisplayName(), text);
+    showPlainBox(QMessageBox::Information, text);
 }
 
 void QtUserInteraction::showError(const QString& text) {
-    QMessageBox::critical(dialogParent(), QApplication::applicationDisplayName(), text);
+    showPlainBox(QMessageBox::Critical, text);
 }
 
 int QtUserInteraction::askTask(const TaskDialogRequest& request) {
     QMessageBox box(dialogParent());
+    box.setTextFormat(Qt::PlainText);
     box.setWindowTitle(request.title);
     box.setText(request.mainText);
     box.setInformativeText(request.content);

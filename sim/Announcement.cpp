@@ -9,11 +9,15 @@
 namespace {
 
 // The folder is private to the user: only they may announce or see adapters.
+// A folder of that name made by somebody else, or a link, is not used.
 bool makePrivateFolder(const QString& folder) {
-    if (!QDir().mkpath(folder))
+    const QFileInfo info(folder);
+    if (info.isSymLink() || (!info.exists() && !QDir().mkpath(folder)))
         return false;
-    return QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                             QFileDevice::ExeOwner);
+    if (QFileInfo(folder).ownerId() == CurrentUserId())
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+    return IsPrivateFolder(folder);
 }
 
 bool validLinkName(const QString& name) {

@@ -9,12 +9,14 @@ class SimulatedAdapter;
 
 // Faults to inject into the replies; all off by default.
 struct FaultSettings {
-    int replyDelayMs = 0;  // wait before each reply
-    bool silent = false;   // read commands, never reply
-    bool garbage = false;  // replace each reply by random bytes
-    int splitParts = 1;    // send each reply in this many writes...
-    int splitGapMs = 0;    // ...with this pause between them
-    int partialBytes = -1; // >= 0: send only this many bytes of each reply
+    int replyDelayMs = 0;   // wait before each reply
+    bool silent = false;    // read commands, never reply
+    bool garbage = false;   // replace each reply by random bytes
+    int splitParts = 1;     // send each reply in this many writes...
+    int splitGapMs = 0;     // ...with this pause between them
+    int partialBytes = -1;  // >= 0: send only this many bytes of each reply
+    int lateReplyEvery = 0; // > 0: every n-th reply (counted from SetFaults)...
+    int lateReplyMs = 0;    // ...comes this much later; the next ones queue behind it
 };
 
 class PtySimulator {

@@ -89,6 +89,7 @@ struct PtySimulator::Impl {
     std::thread server;
     std::atomic<bool> running{false};
     QByteArray pending; // bytes of a command not yet complete
+    int repliesSinceFaults = 0;
     Clock::time_point lastInput = Clock::now();
 };
 
@@ -173,6 +174,8 @@ void PtySimulator::Impl::answer(const QByteArray& command) {
     if (f.silent || reply.isEmpty())
         return;
     pause(f.replyDelayMs);
+    if (f.lateReplyEvery > 0 && ++repliesSinceFaults % f.lateReplyEvery == 0)
+        pause(f.lateReplyMs);
     if (f.garbage)
         reply = garble(reply);
     if (f.partialBytes >= 0)
@@ -275,6 +278,7 @@ void PtySimulator::Unplug() {
 void PtySimulator::SetFaults(const FaultSettings& faults) {
     std::lock_guard<std::mutex> lock(d->stateMutex);
     d->faults = faults;
+    d->repliesSinceFaults = 0;
 }
 
 FaultSettings PtySimulator::Faults() const {

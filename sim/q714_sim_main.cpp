@@ -60,6 +60,10 @@ const Option Options[] = {
      "Wait this long before every reply (a reply later than 400 ms is a time-out "
      "for the tool).",
      "ms", "0"},
+    {"late-reply",
+     "Every n-th reply comes this many milliseconds late, e.g. 100:600 (the replies "
+     "after it queue behind it, as on a busy adapter).",
+     "n:ms", nullptr},
     {"silent", "Read every command but never reply.", nullptr, nullptr},
     {"garbage", "Replace every reply by random bytes of the same length (a final CR stays).",
      nullptr, nullptr},
@@ -333,6 +337,11 @@ FaultSettings faultsFrom(const QCommandLineParser& parser) {
     faults.splitGapMs = parser.value("split-gap").toInt();
     if (parser.isSet("partial"))
         faults.partialBytes = qMax(0, parser.value("partial").toInt());
+    const QStringList late = parser.value("late-reply").split(QLatin1Char(':'));
+    if (late.size() == 2) {
+        faults.lateReplyEvery = late[0].toInt();
+        faults.lateReplyMs = late[1].toInt();
+    }
     return faults;
 }
 
@@ -410,8 +419,13 @@ int main(int argc, char* argv[]) {
     SimulatedAdapter adapter;
     if (!configureAdapter(parser, adapter))
         return 2;
+    const FaultSettings faults = faultsFrom(parser);
+    if (parser.isSet("late-reply") && (faults.lateReplyEvery <= 0 || faults.lateReplyMs <= 0)) {
+        printLine(QStringLiteral("q714-sim: --late-reply takes n:ms, two positive numbers"));
+        return 2;
+    }
     PtySimulator server(adapter);
-    server.SetFaults(faultsFrom(parser));
+    server.SetFaults(faults);
     if (!server.Open() || !server.Start()) {
         printLine(QStringLiteral("q714-sim: %1").arg(server.ErrorText()));
         return 1;
@@ -420,7 +434,8 @@ int main(int argc, char* argv[]) {
     const QString name =
         parser.isSet("name") ? parser.value("name") : QStringLiteral("q714-sim-%1").arg(getpid());
     if (!parser.isSet("no-announce") && !announcement.Announce(server.DevicePath(), name)) {
-        printLine(QStringLiteral("q714-sim: cannot announce \"%1\" in %2 (name taken?)")
+        printLine(QStringLiteral("q714-sim: cannot announce \"%1\" in %2 (name taken, or the "
+                                 "folder is not yours alone?)")
                       .arg(name, SimulatedAdapterFolder()));
         return 1;
     }

@@ -7,11 +7,17 @@
 #include "SimulatedAdapter.h"
 #include "WindowFixture.h"
 
+#include "Orodja.h"
+#include "SerialPortMap.h"
+
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -48,6 +54,64 @@ private slots:
         QVERIFY(NaturalLess("q714-sim-9", "q714-sim-10"));
         QVERIFY(NaturalLess("ttyACM", "ttyACM0"));
         QVERIFY(!NaturalLess("ttyACM1", "ttyACM1"));
+    }
+
+    void naturalOrderHandlesLongRunsLeadingZerosAndOtherDigits() {
+        const QString twentyNines = QStringLiteral("tty") + QString(20, QLatin1Char('9'));
+        const QString twentyOneDigits = QStringLiteral("tty1") + QString(20, QLatin1Char('0'));
+        QVERIFY(NaturalLess(twentyNines, twentyOneDigits));
+        QVERIFY(!NaturalLess(twentyOneDigits, twentyNines));
+        QVERIFY(NaturalLess("ttyS007", "ttyS10"));
+        QVERIFY(NaturalLess("ttyS01", "ttyS1") != NaturalLess("ttyS1", "ttyS01"));
+        // Arabic-Indic digits are ordinary characters, not numbers.
+        const QString arabicTwo = QStringLiteral("tty") + QChar(0x0662);
+        QVERIFY(NaturalLess("tty9", arabicTwo));
+        QVERIFY(!NaturalLess(arabicTwo, "tty9"));
+    }
+
+    // The sort is only defined for a strict weak ordering: irreflexive,
+    // asymmetric, transitive, with transitive incomparability.
+    void naturalOrderIsAStrictWeakOrdering() {
+        const QStringList names = {"",
+                                   "0",
+                                   "00",
+                                   "1",
+                                   "01",
+                                   "10",
+                                   "9",
+                                   "a",
+                                   "a0",
+                                   "a00",
+                                   "a1",
+                                   "a01",
+                                   "a10",
+                                   "a9b",
+                                   "a09b",
+                                   "ttyACM2",
+                                   "ttyACM10",
+                                   "ttyS",
+                                   QStringLiteral("a") + QChar(0x0663),
+                                   "a-1",
+                                   "a 1",
+                                   "A1",
+                                   QStringLiteral("x") + QString(25, QLatin1Char('7')),
+                                   "x8"};
+        const auto less = [](const QString& a, const QString& b) { return NaturalLess(a, b); };
+        const auto same = [&](const QString& a, const QString& b) {
+            return !less(a, b) && !less(b, a);
+        };
+        for (const QString& a : names) {
+            QVERIFY2(!less(a, a), qPrintable(a));
+            for (const QString& b : names) {
+                QVERIFY2(!(less(a, b) && less(b, a)), qPrintable(a + " / " + b));
+                for (const QString& c : names) {
+                    if (less(a, b) && less(b, c))
+                        QVERIFY2(less(a, c), qPrintable(a + " < " + b + " < " + c));
+                    if (same(a, b) && same(b, c))
+                        QVERIFY2(same(a, c), qPrintable(a + " ~ " + b + " ~ " + c));
+                }
+            }
+        }
     }
 
     void firmwareVersionFromTheRawIdentity() {
@@ -148,6 +212,91 @@ private slots:
         QVERIFY(COMPortHandle);
         QCOMPARE(form.Page->currentIndex(), 0);
         QCOMPARE(form.lblComPort->text(), QStringLiteral("q714-sim-1  [Q7R00417]"));
+    }
+
+    // A workflow run while a probe processes window events may ask for a
+    // new search; it waits for the timer instead of closing the port the
+    // running search is probing.
+    void searchNeverRunsInsideASearch() {
+        SimFixture sim;
+        QVERIFY(sim.Announce(QStringLiteral("q714-sim-1")));
+        WindowFixture window(QStringLiteral("tester"), WindowFixture::KeepRuntimeFolder);
+        TMainForm& form = window.Form();
+        bool nestedSawNoPort = false;
+        bool nestedLeftTheSearchAlone = false;
+        QTimer::singleShot(0, &form, [&] {
+            nestedSawNoPort = COMPortHandle == nullptr; // the probed port is not handed out
+            const QString label = form.lblComPort->text();
+            const QStringList ports = form.COMPortList;
+            form.RestartAdapterSearch();
+            form.initTimerTimer();
+            nestedLeftTheSearchAlone =
+                form.lblComPort->text() == label && form.COMPortList == ports;
+        });
+        form.initTimerTimer();
+        QVERIFY(nestedSawNoPort);
+        QVERIFY(nestedLeftTheSearchAlone);
+        QVERIFY(COMPortHandle);
+        QCOMPARE(form.lblComPort->text(), QStringLiteral("q714-sim-1  [Q7R00417]"));
+        QVERIFY(form.initTimer->isActive()); // the nested request runs next
+        form.initTimerTimer();
+        QVERIFY(COMPortHandle);
+        QVERIFY(!form.initTimer->isActive());
+    }
+
+    void identityWithMarkupIsShownAsPlainText() {
+        AdapterSettings settings;
+        settings.identity = "Q714-7R<img src=\"/dev/zero\"><b>v1.12";
+        settings.serialNumber = "<i>S1</i>";
+        SimFixture sim(QString(), settings);
+        QVERIFY(sim.Announce(QStringLiteral("q714-sim-1")));
+        WindowFixture window(QStringLiteral("tester"), WindowFixture::KeepRuntimeFolder);
+        TMainForm& form = window.Form();
+        form.initTimerTimer();
+        QCOMPARE(form.lblInterfaceVer->text(),
+                 QStringLiteral("Q714-7R<img src=\"/dev/zero\"><b>v1.12.57"));
+        QCOMPARE(form.lblInterfaceVer->textFormat(), Qt::PlainText);
+        QCOMPARE(form.lblComPort->textFormat(), Qt::PlainText);
+        for (QLabel* label : form.findChildren<QLabel*>())
+            QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
+    }
+
+    // Simulated adapters are announced in a folder of the user's own; in a
+    // folder others can write to, or through a link to anything but the
+    // user's terminal, nothing is probed.
+    void untrustedAnnouncementsAreIgnored_data() {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("folder open to others") << "chmod";
+        QTest::newRow("folder is a link") << "folder-link";
+        QTest::newRow("link to a regular file") << "file-link";
+    }
+
+    void untrustedAnnouncementsAreIgnored() {
+        QFETCH(QString, change);
+        SimFixture sim;
+        QVERIFY(sim.Announce(QStringLiteral("q714-sim-1")));
+        const QString folder = SimulatedAdapterFolder();
+        if (change == QLatin1String("chmod")) {
+            QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::ReadOther |
+                                              QFileDevice::ExeOther | QFileDevice::WriteOther);
+        } else if (change == QLatin1String("folder-link")) {
+            const QString real = folder + QStringLiteral("-real");
+            QVERIFY(QDir().rename(folder, real));
+            QVERIFY(QFile::link(real, folder));
+        } else {
+            const QString plain = sim.RuntimeFolder() + QStringLiteral("/plain");
+            QFile file(plain);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.close();
+            QFile::remove(folder + QStringLiteral("/q714-sim-1"));
+            QVERIFY(QFile::link(plain, folder + QStringLiteral("/q714-sim-1")));
+        }
+        QVERIFY(ReadSerialPortMap().isEmpty() ||
+                !ReadSerialPortMap().last().portName.startsWith(QLatin1String("q714-sim")));
+        WindowFixture window(QStringLiteral("tester"), WindowFixture::KeepRuntimeFolder);
+        window.Form().initTimerTimer();
+        QVERIFY(!COMPortHandle);
+        QVERIFY(sim.Adapter().ReceivedCommands().isEmpty());
     }
 
     void portHeldElsewhereIsSkipped() {

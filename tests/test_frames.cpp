@@ -126,6 +126,64 @@ private slots:
         QCOMPARE(trailing, quint8(0xAB));
     }
 
+    // Every bit of the status word on its own, against the bits each type
+    // reports: a frame of word W, position field 0x000003 (no error, no
+    // warning) or 0x000002 (warning), and its plain CRC.
+    void statusWordBitsOneByOne_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<quint16>("word");
+        QTest::addColumn<bool>("warning");
+        QTest::addColumn<int>("temperature");
+        QTest::addColumn<quint32>("status");
+        const struct {
+            int bit;
+            quint32 type4;
+            quint32 type5;
+        } warningBits[] = {{15, 0x0110, 0x4000},
+                           {14, 0x0140, 0x2000},
+                           {13, 0x0180, 0x1000},
+                           {12, 0x0102, 0x0800},
+                           {11, 0x0101, 0x0400}};
+        for (const auto& row : warningBits) {
+            const quint16 word = quint16(1u << row.bit);
+            QTest::addRow("type 4, bit %d", row.bit) << 4 << word << false << 0 << row.type4;
+            QTest::addRow("type 5, bit %d", row.bit) << 5 << word << false << 0 << row.type5;
+            QTest::addRow("type 4, bit %d, warning", row.bit)
+                << 4 << quint16(word | 0x0123) << true << 0x123 << row.type4;
+        }
+        for (int bit = 0; bit <= 10; ++bit) {
+            const quint16 word = quint16(1u << bit);
+            QTest::addRow("type 4, thermistor bit %d", bit)
+                << 4 << word << false << int(word) << 0u;
+            QTest::addRow("type 5, thermistor bit %d", bit)
+                << 5 << word << false << int(word) << 0u;
+        }
+        for (int bit = 0; bit <= 15; ++bit) {
+            const quint16 word = quint16(1u << bit);
+            QTest::addRow("type 3, bit %d, warning", bit)
+                << 3 << word << true << 0 << quint32(word);
+            QTest::addRow("type 3, bit %d as thermistor", bit)
+                << 3 << word << false << int(qint16(word)) << 0u;
+        }
+    }
+
+    void statusWordBitsOneByOne() {
+        QFETCH(int, type);
+        QFETCH(quint16, word);
+        QFETCH(bool, warning);
+        EncoderSim sim;
+        assumeEncoder(type, 18, false);
+        const QByteArray data = QByteArray::number(word, 16).rightJustified(4, '0').toUpper() +
+                                (warning ? "000002" : "000003");
+        const QByteArray crc = QByteArray::number(CRC8OfHexText(data), 16).rightJustified(2, '0');
+        sim.Script("?07:000", data + crc.toUpper() + "00\r");
+        quint8 trailing = 0;
+        QVERIFY(Dravonel_ReadPosition(trailing));
+        QCOMPARE(flags(), QByteArray(warning ? "W" : ""));
+        QTEST(int(EncoderStatus.TemperatureEXT), "temperature");
+        QTEST(EncoderStatus.DetailedStatus, "status");
+    }
+
     void multiturnFrameOfStatusWordTypesIsNotDecoded() {
         EncoderSim sim;
         assumeEncoder(4, 18, true);
@@ -238,6 +296,32 @@ private slots:
         QCOMPARE(EncoderPosition.CH1_MTST_value, MTbits > 0 ? channel1 : channel1 % STcounts);
         QVERIFY(!EncoderPosition.CH1_ErrBit && !EncoderPosition.CH1_WarnBit);
         QCOMPARE(EncoderPosition.MTST_value, MTbits > 0 ? 2 * qint64(STcounts) + 5000 : 5000);
+    }
+
+    // Channel 1's status word is bytes 5 and 6 of its multi-turn stream;
+    // its flags and a count below zero come through as well.
+    void secondChannelStatusFlagsAndNegativeTurns() {
+        EncoderSim sim("t7-mt18");
+        QVERIFY(sim.Identify());
+        quint32 status = 0;
+        sim.Adapter().WithEncoder([&](SimulatedEncoder& e) {
+            e.SetSpeedRpm(0);
+            e.SetNoiseCounts(0);
+            e.SetPosition(-1, 100);
+            e.SetChannel1Offset(-200);
+            e.SetStatusBits(0x0201);
+            e.SetWarningActive(true);
+            status = e.LiveStatus() & 0xFFFF;
+        });
+        QVERIFY(status & 0xFF00 && status & 0x00FF);
+        QVERIFY2(Dravonel_ReadTwoChannelPosition(), qPrintable(LastError));
+        const TEncoderPosition& p = EncoderPosition;
+        QCOMPARE(p.CH1_MT_value, -2);
+        QCOMPARE(p.CH1_ST_value, quint32(STcounts - 100));
+        QCOMPARE(p.CH1_MTST_value, -qint64(STcounts) - 100);
+        QCOMPARE(p.CH1_DetailedStatus, status);
+        QVERIFY(p.CH1_WarnBit);
+        QCOMPARE(p.MT_value, -1);
     }
 
     void secondChannelReadsNothingWhenTheResetFails() {

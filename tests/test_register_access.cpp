@@ -33,6 +33,31 @@ private slots:
         QCOMPARE(RegData, (Bytes{0x00, 0x01, 0xE2, 0x40}));
     }
 
+    // A reply that comes after its time-out must not pass for the reply of
+    // the next access: every later read, write and frame gets its own.
+    void lateReplyNeverShiftsLaterAccesses() {
+        EncoderSim sim;
+        QVERIFY(sim.Identify());
+        FaultSettings late;
+        late.lateReplyEvery = 1;
+        late.lateReplyMs = 600;
+        sim.Fixture().Server().SetFaults(late);
+        QVERIFY(!Dravonel_ReadRegister(REG_ADDR_DRAVONEL_TEMPERATURE, 2));
+        QCOMPARE(EncoderPosition.ErrComm, SerialResultTimeout);
+        sim.Fixture().Server().SetFaults(FaultSettings());
+
+        QVERIFY(Dravonel_ReadRegister(REG_ADDR_DRAVONEL_SERIAL_NUMBER, 4));
+        QCOMPARE(RegData, (Bytes{'U', 'X', '2', '1'}));
+        QVERIFY(Dravonel_WriteRegister(REG_ADDR_DRAVONEL_POS_OFFSET, 4, 4660));
+        QVERIFY(Dravonel_ReadRegister(REG_ADDR_DRAVONEL_POS_OFFSET, 4));
+        QCOMPARE(RegData, (Bytes{0x00, 0x00, 0x12, 0x34}));
+        quint8 trailing = 0;
+        QVERIFY(Dravonel_ReadPosition(trailing));
+        QVERIFY(!EncoderPosition.ErrCRC);
+        QVERIFY(Dravonel_ReadRegister(REG_ADDR_DRAVONEL_SERIAL_NUMBER, 4));
+        QCOMPARE(RegData, (Bytes{'U', 'X', '2', '1'}));
+    }
+
     void readReplyClasses_data() {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("error");

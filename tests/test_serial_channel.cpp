@@ -53,14 +53,45 @@ private slots:
         QCOMPARE(exchange("r", 0, 0), QByteArray("Q7R00417\r"));
     }
 
-    void lateReplyBeginsTheNextReply() {
-        FaultSettings slow;
-        slow.replyDelayMs = 600;
-        sim->Server().SetFaults(slow);
+    void bytesAfterTheExpectedLengthBeginTheNextReply() {
+        FaultSettings split;
+        split.splitParts = 2; // "Q714-7R" first, " v1.12\r" 50 ms later
+        split.splitGapMs = 50;
+        sim->Server().SetFaults(split);
+        sim->Adapter().OverrideReply("v", "Q714-7R v1.12\r");
+        QCOMPARE(exchange("v", 7, 0), QByteArray("Q714-7R"));
+        sim->Server().SetFaults(FaultSettings());
+        const QByteArray next = exchange("r", 0, 0);
+        QVERIFY2(next.startsWith(" v1.12\r"), next.constData());
+    }
+
+    // A reply that comes after its time-out is discarded before the next
+    // command, so every later exchange gets its own reply.
+    void lateReplyIsDiscardedNotTakenForTheNextCommand() {
+        FaultSettings late;
+        late.lateReplyEvery = 1;
+        late.lateReplyMs = 600;
+        sim->Server().SetFaults(late);
+        CommLogEnabled = true;
         QCOMPARE(exchange("r", 0, SerialResultTimeout), QByteArray());
         sim->Server().SetFaults(FaultSettings());
-        const QByteArray next = exchange("o", 0, 0);
-        QVERIFY2(next.startsWith("Q7R00417\r"), next.constData());
+        QCOMPARE(exchange("o", 0, 0), QByteArray("57\r"));
+        QCOMPARE(exchange("r", 0, 0), QByteArray("Q7R00417\r"));
+        QVERIFY2(CommLogText.contains("RX (late, discarded):Q7R00417\r\r\nTX:o\r\n"),
+                 CommLogText.constData());
+    }
+
+    // Up to a time-out after the time-out, a late reply is still caught:
+    // the next command waits until the line is quiet.
+    void lateReplyArrivingAfterTheNextTimeOutWouldHaveStartedIsDiscarded() {
+        FaultSettings late;
+        late.lateReplyEvery = 1;
+        late.lateReplyMs = 750;
+        sim->Server().SetFaults(late);
+        QCOMPARE(exchange("r", 0, SerialResultTimeout), QByteArray());
+        sim->Server().SetFaults(FaultSettings());
+        QCOMPARE(exchange("o", 0, 0), QByteArray("57\r"));
+        QCOMPARE(exchange("o", 0, 0), QByteArray("57\r"));
     }
 
     void silenceTimesOutWithAnEmptyReplyAndIsLogged() {

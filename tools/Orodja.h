@@ -47,3 +47,10 @@ QString SimulatedAdapterFolder();
 
 // Numeric id of the user running the process.
 uint CurrentUserId();
+
+// True when `path` is a folder itself (not a link to one), owned by the
+// user running the process and closed to everybody else (mode 0700).
+bool IsPrivateFolder(const QString& path);
+// True when `path`, links followed, is a character device (a terminal)
+// owned by the user running the process.
+bool IsOwnCharacterDevice(const QString& path);

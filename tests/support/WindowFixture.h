@@ -35,6 +35,7 @@ public:
         ResetSerialDriverState();
         OverrideUserName(QString());
         OverrideOwnVersionText(QString());
+        OverrideComputerName(QString());
         qputenv("XDG_RUNTIME_DIR", savedRuntime);
     }
 
