@@ -1,6 +1,6 @@
 // The encoder operations of the settings workflows against the simulated
-// encoder: the commands they send on both register maps, their log markers
-// and their result conversions.
+// encoder: the commands they send on both register maps and their log
+// markers (the window suites cover the rest through the tabs).
 #include "EncoderSimSuite.h"
 
 class TestSettingsOperations : public QObject {
@@ -55,48 +55,6 @@ private slots:
         QVERIFY(markers.contains("REG_ADDR_DRAVONEL_MT_ERR_TRESHOLD\r"));
         QVERIFY(markers.contains("REG_ADDR_DRAVONEL_CAL_ANGLE\r"));
         QVERIFY(markers.contains("REG_ADDR_DRAVONEL_CAL_TIMEOUT\r"));
-    }
-
-    void aFailedReadKeepsTheValue() {
-        EncoderSim sim;
-        sim.Script("R:0004:00000000", "0xe6:\r");
-        quint32 offset = 77;
-        QVERIFY(!Dravonel_ReadPositionOffset(offset));
-        QCOMPARE(offset, 77u);
-        QVERIFY(LastError.startsWith("CRC invalid on read"));
-    }
-
-    void safetyMarginResetAndWordRead() {
-        EncoderSim sim("t6-mt19");
-        QVERIFY(sim.Identify());
-        QVERIFY(Dravonel_ResetDecodingSafetyMargin());
-        sim.Script("R:0002:000000CE", "0x9:0x1234FF9C\r");
-        quint16 word = 0;
-        QVERIFY(Dravonel_ReadWord(0xCE, word));
-        QCOMPARE(word, quint16(0xFF9C));
-        QCOMPARE(sim.Sent(), (Commands{"x", "W:0002:00000012:00007D00", "R:0002:000000CE"}));
-    }
-
-    void errorMapPointByteOrder_data() {
-        QTest::addColumn<QByteArray>("model");
-        QTest::addColumn<QByteArray>("read");
-        QTest::addColumn<int>("correction");
-        QTest::newRow("firmware 2, low byte first")
-            << QByteArray("t2-mt17") << QByteArray("R:0002:00001BFE") << -255;
-        QTest::newRow("firmware 4, high byte first")
-            << QByteArray("t6-mt19") << QByteArray("R:0002:000103FE") << 511;
-    }
-
-    void errorMapPointByteOrder() {
-        QFETCH(QByteArray, model);
-        QFETCH(QByteArray, read);
-        EncoderSim sim(model.constData());
-        QVERIFY(sim.Identify());
-        sim.Script(read, "0x9:0xABCD01FF\r");
-        qint16 correction = 0;
-        QVERIFY(Dravonel_ReadErrorMapPoint(511, correction));
-        QTEST(int(correction), "correction");
-        QCOMPARE(sim.Sent(), Commands{read});
     }
 };
 
