@@ -16,6 +16,7 @@
 #include <QSaveFile>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -40,6 +41,30 @@ void showProgress(TMainForm& form, int point) {
     form.ErrMapProgressPaintedMs = now;
 }
 
+// A step of 1, 2 or 5 times a power of ten that divides `span` into about
+// four intervals.
+double niceStep(double span) {
+    const double raw = span / 4;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double factor : {1.0, 2.0, 5.0})
+        if (factor * magnitude >= raw)
+            return factor * magnitude;
+    return 10 * magnitude;
+}
+
+// The correction axis spans the curve in whole steps. The chart lays itself
+// out again on every axis change, so an unchanged range is left alone.
+void fitCorrectionAxis(QValueAxis* axis, double lowest, double highest) {
+    const double step = niceStep(qMax(highest - lowest, 1.0));
+    const double minimum = std::floor(lowest / step) * step;
+    const double maximum = std::ceil(highest / step) * step;
+    const int ticks = static_cast<int>(std::lround((maximum - minimum) / step)) + 1;
+    if (axis->min() != minimum || axis->max() != maximum)
+        axis->setRange(minimum, maximum);
+    if (axis->tickCount() != ticks)
+        axis->setTickCount(ticks);
+}
+
 // The points go into the chart at once; the window is not painted while
 // the reads block it.
 void plotErrorMap(TMainForm& form, const QList<QPointF>& points) {
@@ -49,8 +74,7 @@ void plotErrorMap(TMainForm& form, const QList<QPointF>& points) {
     const auto [lowest, highest] =
         std::minmax_element(points.cbegin(), points.cend(),
                             [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
-    form.chartErrMapAxisLeft->setRange(lowest->y() - 1, highest->y() + 1);
-    form.chartErrMapAxisLeft->applyNiceNumbers();
+    fitCorrectionAxis(form.chartErrMapAxisLeft, lowest->y(), highest->y());
 }
 
 QByteArray errorMapFileText(const QList<QPointF>& points) {
