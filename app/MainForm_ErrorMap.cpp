@@ -56,8 +56,12 @@ double niceStep(double span) {
 // out again on every axis change, so an unchanged range is left alone.
 void fitCorrectionAxis(QValueAxis* axis, double lowest, double highest) {
     const double step = niceStep(qMax(highest - lowest, 1.0));
-    const double minimum = std::floor(lowest / step) * step;
-    const double maximum = std::ceil(highest / step) * step;
+    double minimum = std::floor(lowest / step) * step;
+    double maximum = std::ceil(highest / step) * step;
+    if (maximum <= minimum) { // a flat map
+        minimum -= step;
+        maximum += step;
+    }
     const int ticks = static_cast<int>(std::lround((maximum - minimum) / step)) + 1;
     if (axis->min() != minimum || axis->max() != maximum)
         axis->setRange(minimum, maximum);

@@ -86,6 +86,18 @@ private slots:
         QVERIFY(w.form.chartErrMapAxisLeft->max() >= highest);
     }
 
+    void aFlatMapStillGetsAnAxis() {
+        ErrorMapWindow w;
+        for (int point = 0; point < 512; ++point)
+            w.sim.Adapter().OverrideReply(
+                "R:0002:" +
+                    QByteArray::number(0x1800 + 2 * point, 16).toUpper().rightJustified(8, '0'),
+                "0x9:0x00000000\r");
+        w.form.btnReadErrMapClick();
+        QCOMPARE(w.form.Series1->count(), 512);
+        QVERIFY(w.form.chartErrMapAxisLeft->min() < 0 && w.form.chartErrMapAxisLeft->max() > 0);
+    }
+
     void aFailedReadKeepsThePointsSoFarAndSavesNothing() {
         ErrorMapWindow w;
         w.failReadAtPoint(300);
