@@ -1,7 +1,6 @@
 // The "Signal level" tab: temperatures, signal level and air gap, the chart
 // with its four drawing modes, air-gap zeroing and the chart's PNG export.
 #include "Enkoderji_splosno.h"
-#include "Orodja.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Q714_SPI_Dravonel.h"
 #include "UserInteraction.h"
@@ -194,18 +193,27 @@ void clearSignalChart(TMainForm& form) {
     clearSeries(form.SeriesGreen);
 }
 
+// "name.ext" becomes "name.png", "name" becomes "name.png"; dots in folder
+// names do not count.
 QString withPngSuffix(const QString& fileName) {
-    return WithExtension(fileName, PngSuffix);
+    const int nameStart = int(fileName.lastIndexOf(QLatin1Char('/'))) + 1;
+    const int dot = int(fileName.lastIndexOf(QLatin1Char('.')));
+    return (dot >= nameStart ? fileName.left(dot) : fileName) + PngSuffix;
 }
 
 // The serial number as part of a proposed file name: without its extension,
-// and made safe, so that the encoder's text cannot point the dialog elsewhere.
+// and with path separators and control characters replaced, so that the
+// encoder's text cannot point the dialog elsewhere.
 QString proposedChartName(const QByteArray& serialNumber) {
     QString name = QStringLiteral("Air gap ") + QString::fromLatin1(serialNumber);
     const int dot = int(name.lastIndexOf(QLatin1Char('.')));
     if (dot >= 0)
         name.truncate(dot);
-    return SafeFileNamePart(name);
+    for (QChar& c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20)
+            c = QLatin1Char('_');
+    }
+    return name;
 }
 
 } // namespace

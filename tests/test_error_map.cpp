@@ -168,7 +168,7 @@ private slots:
         });
         w.form.btnErrorMapSaveFileClick(); // the dialog is cancelled
         QCOMPARE(w.interaction().saveRequests.value(0).proposedName,
-                 QString("ErrorMap_RX712KAN17MDG000_.._x_y"));
+                 QString("ErrorMap_RX712KAN17MDG000_..xy"));
     }
 };
 

@@ -60,16 +60,6 @@ QByteArray IntToStrZero(qint32 value, int width) {
     return text;
 }
 
-QString SafeFileNamePart(const QString& text) {
-    QString safe = text;
-    for (QChar& c : safe) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ||
-            c.unicode() == 0x7F)
-            c = QLatin1Char('_');
-    }
-    return safe;
-}
-
 QString WithExtension(const QString& fileName, const QString& extension) {
     const qsizetype nameStart = fileName.lastIndexOf(QLatin1Char('/')) + 1;
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
@@ -81,4 +71,16 @@ QString SimulatedAdapterFolder() {
     if (!runtime.isEmpty())
         return QString::fromLocal8Bit(runtime) + QStringLiteral("/q714-7r");
     return QStringLiteral("/tmp/q714-7r-%1").arg(CurrentUserId());
+}
+
+QString SafeFileNamePart(const QString& text) {
+    QString result;
+    for (const QChar c : text) {
+        const bool separator =
+            c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':');
+        if (!separator && c.unicode() >= 32 && c.unicode() != 127 &&
+            c.category() != QChar::Other_Control)
+            result += c;
+    }
+    return result;
 }

@@ -20,10 +20,6 @@ QByteArray KeepAlphaNum(const QByteArray& text);
 // only for widths 1 to 4 (15 with width 3 gives "015").
 QByteArray IntToStrZero(qint32 value, int width);
 
-// Text from a device or a file made safe as part of a file name: path
-// separators and control characters become "_".
-QString SafeFileNamePart(const QString& text);
-
 // The file name with its extension (from the last full stop of the name on)
 // replaced by `extension` (e.g. ".csv"), or `extension` appended when the
 // name has none; full stops in folder names do not count.
@@ -40,6 +36,10 @@ bool ApplicationTerminating();
 
 // Empties the clipboard and puts the text on it as plain text.
 void CopyToClipboard(const QString& text);
+
+// Text from a device or a file made fit to be part of a file name: path
+// separators, drive colons and control characters are dropped.
+QString SafeFileNamePart(const QString& text);
 
 // Folder in which running simulated adapters announce their terminals:
 // $XDG_RUNTIME_DIR/q714-7r, or /tmp/q714-7r-<uid> without that variable.
