@@ -360,6 +360,7 @@ void ControlsBuilder::createInitTab() {
         newLabel(c.tabInit, "lblSoftwareUpdateStatus1", QStringLiteral("(SW update status)"),
                  QRect(8, 352, 558, 18));
     c.lblSoftwareUpdateStatus1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    c.lblSoftwareUpdateStatus1->setTextFormat(Qt::PlainText); // texts from the network
     c.btnEnableUpdateCheck =
         newButton(c.tabInit, "btnEnableUpdateCheck", QStringLiteral("Enable update checking"),
                   QRect(366, 376, 200, 30));

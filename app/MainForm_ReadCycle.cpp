@@ -26,8 +26,6 @@ constexpr quint8 TwoChannelEncoder = 7;
 constexpr quint32 DiagnosticsFirmwareMajor = 4;
 constexpr int ShortestDelayMs = 10; // shorter pauses mean no pause at all
 
-constexpr QRgb ActivityToggle = 0x00FF00;
-constexpr qint64 LampRepaintIntervalMs = 15; // about one frame of a 60 Hz screen
 constexpr QRgb LampOff = 0x808080;
 constexpr QRgb ErrorLampOn = 0xFF0000;
 constexpr QRgb WarningLampOn = 0xFFAA00;
@@ -86,15 +84,8 @@ constexpr TStatusTextTable FourByteStatusTexts = {{
     {1u << 0, "Error 0001"},
 }};
 
-// Rounds to the given number of significant digits (halves away from zero).
-// Sets a panel's colour, repainting it only when the colour really changes.
-void setColour(QWidget* panel, QRgb colour) {
-    if (PanelColor(panel) != colour)
-        SetPanelColor(panel, colour);
-}
-
-void setLamp(QWidget* lamp, bool on, QRgb onColour) {
-    setColour(lamp, on ? onColour : LampOff);
+void setLamp(TMainForm& form, QWidget* lamp, bool on, QRgb onColour) {
+    form.SetDisplayColour(lamp, on ? onColour : LampOff);
 }
 
 quint32 regDataUnsigned32() {
@@ -110,36 +101,6 @@ qint8 regDataSigned8() {
     return static_cast<qint8>(RegData[3]);
 }
 
-QRgb windowColour(const QPalette& palette) {
-    return palette.color(QPalette::Window).rgb() & 0xFFFFFF;
-}
-
-qint64 steadyMilliseconds() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// The lamp alternates between two palettes; the one it leaves is kept for
-// the next toggle, which saves building a palette in every cycle.
-void toggleActivityLamp(TMainForm& form) {
-    const QRgb colour = PanelColor(form.pnlComm) ^ ActivityToggle;
-    QPalette next = form.ActivityLampNextPalette;
-    if (windowColour(next) != colour) {
-        next = form.pnlComm->palette();
-        next.setColor(QPalette::Window, QColor::fromRgb(colour));
-    }
-    form.ActivityLampNextPalette = form.pnlComm->palette();
-    form.pnlComm->setPalette(next);
-    // Painted at once, so the lamp shows a reading that blocks in its
-    // exchange; but not more often than a screen shows frames. A skipped
-    // repaint is done at the window's next event processing.
-    const qint64 now = steadyMilliseconds();
-    if (now - form.ActivityLampPaintedMs >= LampRepaintIntervalMs) {
-        form.pnlComm->repaint();
-        form.ActivityLampPaintedMs = now;
-    }
-}
-
 void stopReadingAfterFailure(TMainForm& form) {
     form.MemoAddLine(LastError);
     form.cbReadEncConstantly->setChecked(false);
@@ -152,8 +113,8 @@ bool readSecondChannel(TMainForm& form) {
         return false;
     }
     const TEncoderPosition& p = EncoderPosition;
-    form.lblPosMT_CH1->setText(QString::number(p.CH1_MT_value));
-    form.lblPosST_CH1->setText(QString::number(p.CH1_ST_value));
+    form.SetDisplayText(form.lblPosMT_CH1, QString::number(p.CH1_MT_value));
+    form.SetDisplayText(form.lblPosST_CH1, QString::number(p.CH1_ST_value));
     form.EncoderCH1Position_unit = double(p.CH1_MTST_value) * form.EncoderResolution;
     form.cbDetailedStatus->setChecked(false); // two channels are always read as raw frames
     return true;
@@ -187,21 +148,25 @@ void showPosition(TMainForm& form) {
     const TEncoderPosition& p = EncoderPosition;
     form.EncoderPosition_unit = double(p.MTST_value) * form.EncoderResolution;
     form.EncPosDegST = double(p.ST_value) * form.EncoderResolution;
-    form.lblPosRX->setText(QString::fromLatin1(TrimText(p.RxData).toUpper()));
-    form.lblPosMT->setText(QString::number(p.MT_value));
-    form.lblPosST->setText(QString::number(p.ST_value));
-    form.lblPosUnit->setText(positionInUnitsText(form));
+    form.SetDisplayText(form.lblPosRX, QString::fromLatin1(TrimText(p.RxData).toUpper()));
+    form.SetDisplayText(form.lblPosMT, QString::number(p.MT_value));
+    form.SetDisplayText(form.lblPosST, QString::number(p.ST_value));
+    form.SetDisplayText(form.lblPosUnit, positionInUnitsText(form));
 }
 
 void showLamps(TMainForm& form) {
-    setLamp(form.pnlEncErr, EncoderPosition.ErrBit, ErrorLampOn);
-    setLamp(form.pnlEncWarn, EncoderPosition.WarnBit, WarningLampOn);
-    setLamp(form.pnlCRC, EncoderPosition.ErrCRC, CrcLampOn);
+    setLamp(form, form.pnlEncErr, EncoderPosition.ErrBit, ErrorLampOn);
+    setLamp(form, form.pnlEncWarn, EncoderPosition.WarnBit, WarningLampOn);
+    setLamp(form, form.pnlCRC, EncoderPosition.ErrCRC, CrcLampOn);
+}
+
+QString detailedStatusBits() {
+    return QString::fromLatin1(
+        IntToBin(8 * REG_SIZE_DRAVONEL_PERSISTENT_STATUS, EncoderStatus.DetailedStatus));
 }
 
 void showDetailedStatusBits(TMainForm& form) {
-    form.lblDetailedStatus->setText(QString::fromLatin1(
-        IntToBin(8 * REG_SIZE_DRAVONEL_PERSISTENT_STATUS, EncoderStatus.DetailedStatus)));
+    form.SetDisplayText(form.lblDetailedStatus, detailedStatusBits());
 }
 
 void logEncoderFlags(TMainForm& form) {
@@ -214,7 +179,7 @@ void logEncoderFlags(TMainForm& form) {
     if (EncoderPosition.ErrCRC)
         form.MemoAddLine(QStringLiteral("CRC!"));
     if (EncoderStatus.DetailedStatus != 0)
-        form.MemoAddLine(QStringLiteral("Status: ") + form.lblDetailedStatus->text());
+        form.MemoAddLine(QStringLiteral("Status: ") + detailedStatusBits());
 }
 
 void readPersistentStatus(TMainForm& form) {
@@ -229,9 +194,10 @@ void showStatusTexts(TMainForm& form) {
     form.DetailedStatusText = TMainForm::StatusBitTexts(EncoderStatus.DetailedStatus,
                                                         REG_SIZE_DRAVONEL_PERSISTENT_STATUS);
     QString lines = form.DetailedStatusText;
-    form.lblDetailedStatusTxt->setText(lines.replace(QLatin1String("\r\n"), QLatin1String("\n")));
-    setColour(form.lblDetailedStatusTxt,
-              form.DetailedStatusText.isEmpty() ? StatusTextEmpty : StatusTextShown);
+    form.SetDisplayText(form.lblDetailedStatusTxt,
+                        lines.replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    form.SetDisplayColour(form.lblDetailedStatusTxt,
+                          form.DetailedStatusText.isEmpty() ? StatusTextEmpty : StatusTextShown);
 }
 
 // A failed read leaves RegData zeroed, so the label then shows 0.
@@ -242,24 +208,24 @@ void readDiagnosticsRegister(TMainForm& form, quint32 address, qint32 size) {
 
 void showRuntimeLog(TMainForm& form) {
     readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_U4_RUNTIME_LOG, 4);
-    form.lblDiagNumPwrCyc->setText(
-        QStringLiteral("Number of power cycles: %1").arg(regDataUnsigned32()));
+    form.SetDisplayText(form.lblDiagNumPwrCyc,
+                        QStringLiteral("Number of power cycles: %1").arg(regDataUnsigned32()));
     readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_OPERATING_MINUTES, 4);
-    form.lblDiagOpTimeMin->setText(
-        QStringLiteral("Operational time (minutes): %1").arg(regDataUnsigned32()));
+    form.SetDisplayText(form.lblDiagOpTimeMin,
+                        QStringLiteral("Operational time (minutes): %1").arg(regDataUnsigned32()));
     readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_TEMPERATURE_LOWEST, 1);
-    form.lblDiagTempMin->setText(
-        QStringLiteral("Operational temperature min: %1").arg(regDataSigned8()));
+    form.SetDisplayText(form.lblDiagTempMin,
+                        QStringLiteral("Operational temperature min: %1").arg(regDataSigned8()));
     readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_TEMPERATURE_HIGHEST, 2);
-    form.lblDiagTempMax->setText(
-        QStringLiteral("Operational temperature max: %1").arg(regDataSigned16()));
+    form.SetDisplayText(form.lblDiagTempMax,
+                        QStringLiteral("Operational temperature max: %1").arg(regDataSigned16()));
 }
 
 void showRuntimeLogNotAvailable(TMainForm& form) {
-    form.lblDiagNumPwrCyc->setText(QStringLiteral("Number of power cycles: N/A"));
-    form.lblDiagOpTimeMin->setText(QStringLiteral("Operational time (minutes): N/A"));
-    form.lblDiagTempMin->setText(QStringLiteral("Operational temperature min: N/A"));
-    form.lblDiagTempMax->setText(QStringLiteral("Operational temperature max: N/A"));
+    form.SetDisplayText(form.lblDiagNumPwrCyc, QStringLiteral("Number of power cycles: N/A"));
+    form.SetDisplayText(form.lblDiagOpTimeMin, QStringLiteral("Operational time (minutes): N/A"));
+    form.SetDisplayText(form.lblDiagTempMin, QStringLiteral("Operational temperature min: N/A"));
+    form.SetDisplayText(form.lblDiagTempMax, QStringLiteral("Operational temperature max: N/A"));
 }
 
 void showDiagnosticsCounters(TMainForm& form) {
@@ -268,11 +234,11 @@ void showDiagnosticsCounters(TMainForm& form) {
     else
         showRuntimeLogNotAvailable(form);
     readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_SAFE_MARGIN_RT, 2);
-    form.lblDecodingSafetyMargin_RT->setText(
-        QStringLiteral("Safety RT: %1").arg(regDataSigned16()));
+    form.SetDisplayText(form.lblDecodingSafetyMargin_RT,
+                        QStringLiteral("Safety RT: %1").arg(regDataSigned16()));
     readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_U4_SAFE_MARGIN_PER, 2);
-    form.lblDecodingSafetyMargin_PER->setText(
-        QStringLiteral("Safety PER: %1").arg(regDataSigned16()));
+    form.SetDisplayText(form.lblDecodingSafetyMargin_PER,
+                        QStringLiteral("Safety PER: %1").arg(regDataSigned16()));
 }
 
 } // namespace
@@ -289,7 +255,7 @@ void TMainForm::ConnectReadingHandlers() {
 void TMainForm::btnReadEncoderClick() {
     FrameCounter += 1.0f;
     LastReadingOk = false;
-    toggleActivityLamp(*this);
+    ToggleActivityLamp();
     if (EncoderType == TwoChannelEncoder && !readSecondChannel(*this))
         return;
     if (!readPosition(*this))
@@ -313,6 +279,8 @@ void TMainForm::btnReadEncoderClick() {
     MoveCommLogToMemo();
     ReadCycleDebugStep();
     EncPosDegOld = EncoderPosition_unit;
+    if (!DisplayDeferred)
+        ShowSignalChart();
 }
 
 QString TMainForm::StatusBitTexts(quint32 status, qint32 registerSize) {
@@ -337,11 +305,12 @@ void TMainForm::cbReadEncConstantlyClick() {
     EnableConstReading = true;
     do {
         if (EnableConstReading)
-            btnReadEncoderClick();
+            LoopReadCycle();
         QCoreApplication::processEvents();
         if (CycReadWait >= ShortestDelayMs)
             DelayProcessMessages(CycReadWait);
     } while (cbReadEncConstantly->isChecked() && !ApplicationTerminating());
+    ShowLatestReading();
 }
 
 void TMainForm::seDelayBetweenReadingsChange() {

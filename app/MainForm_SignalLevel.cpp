@@ -100,97 +100,43 @@ QColor positionPointColour() {
     return QColor::fromRgb(PlainPoint);
 }
 
-// Point colours live in the series by index; insert and remove do not move
-// them, so they are shifted here by `offset` from index `first` on.
-void shiftPointColours(QXYSeries* series, int first, int offset) {
-    const auto colours = series->pointsConfiguration();
-    if (colours.isEmpty())
-        return;
-    QHash<int, QHash<QXYSeries::PointConfiguration, QVariant>> shifted;
-    for (auto it = colours.cbegin(); it != colours.cend(); ++it) {
-        const int index = it.key() >= first ? it.key() + offset : it.key();
-        if (index >= 0)
-            shifted.insert(index, it.value());
-    }
-    series->setPointsConfiguration(shifted);
-}
-
-// Inserts the point at its place by x, after points of the same x. A colour
-// other than the series colour becomes the point's own.
-void addSortedPoint(QXYSeries* series, const QPointF& point, const QColor& colour = QColor()) {
-    if (!std::isfinite(point.x()) || !std::isfinite(point.y()))
-        return;
-    if (series->count() == 0)
-        series->clearPointsConfiguration();
-    const QList<QPointF> points = series->points();
-    const auto place =
-        std::upper_bound(points.cbegin(), points.cend(), point,
-                         [](const QPointF& a, const QPointF& b) { return a.x() < b.x(); });
-    const int index = int(place - points.cbegin());
-    if (index < points.size())
-        shiftPointColours(series, index, 1);
-    series->insert(index, point);
-    if (colour.isValid() && colour != series->color())
-        series->setPointConfiguration(index, QXYSeries::PointConfiguration::Color, colour);
-}
-
-// Deletes the first point (smallest x) when the series is over the limit.
-void trimSeries(QXYSeries* series) {
-    if (series->count() <= MaxTimePoints)
-        return;
-    series->clearPointConfiguration(0);
-    shiftPointColours(series, 1, -1);
-    series->remove(0);
-}
-
-void clearSeries(QXYSeries* series) {
-    series->clear();
-    series->clearPointsConfiguration();
-}
-
 void setFixedRange(QValueAxis* axis, bool& automatic, double minimum, double maximum) {
     automatic = false;
     axis->setRange(minimum, maximum);
 }
 
-// The range of the data on one coordinate over both series; false without data.
-bool dataRange(const QList<QXYSeries*>& series, bool alongX, double& low, double& high) {
+// The range of both traces' data on one coordinate; false without data.
+bool dataRange(const TMainForm& form, bool alongX, double& low, double& high) {
     bool any = false;
-    for (const QXYSeries* s : series) {
-        for (const QPointF& p : s->points()) {
-            const double v = alongX ? p.x() : p.y();
-            low = any ? std::min(low, v) : v;
-            high = any ? std::max(high, v) : v;
-            any = true;
-        }
+    for (const TChartTrace* trace : {&form.TraceGreen, &form.TraceBlue}) {
+        double traceLow = 0;
+        double traceHigh = 0;
+        if (!trace->Range(alongX, traceLow, traceHigh))
+            continue;
+        low = any ? std::min(low, traceLow) : traceLow;
+        high = any ? std::max(high, traceHigh) : traceHigh;
+        any = true;
     }
     return any;
 }
 
-void followData(QValueAxis* axis, const QList<QXYSeries*>& series, bool alongX) {
+void followData(QValueAxis* axis, const TMainForm& form, bool alongX) {
     double low = 0;
     double high = 0;
-    if (!dataRange(series, alongX, low, high))
+    if (!dataRange(form, alongX, low, high))
         return;
     if (low == high) { // a range needs a width
         low -= 1;
         high += 1;
     }
-    axis->setRange(low, high);
-}
-
-// Sets the automatic axes of the signal-level chart to the range of its data.
-void followSignalChartData(TMainForm& form) {
-    const QList<QXYSeries*> series{form.SeriesGreen, form.SeriesBlue};
-    if (form.SignalChartBottomAutomatic)
-        followData(form.ChartSignalLevelAxisBottom, series, true);
-    if (form.SignalChartLeftAutomatic)
-        followData(form.ChartSignalLevelAxisLeft, series, false);
+    if (axis->min() != low || axis->max() != high)
+        axis->setRange(low, high);
 }
 
 void clearSignalChart(TMainForm& form) {
-    clearSeries(form.SeriesBlue);
-    clearSeries(form.SeriesGreen);
+    form.TraceBlue.Clear();
+    form.TraceGreen.Clear();
+    form.ShowSignalChart();
 }
 
 // "name.ext" becomes "name.png", "name" becomes "name.png"; dots in folder
@@ -229,6 +175,8 @@ void TMainForm::ConnectSignalLevelHandlers() {
     onChecked(rbDrawPos, &TMainForm::rbDrawPosClick);
     onChecked(rbDrawTemp, &TMainForm::rbDrawTempClick);
     onChecked(rbDrawNone, &TMainForm::rbDrawNoneClick);
+    TraceBlue.Attach(SeriesBlue);
+    TraceGreen.Attach(SeriesGreen);
     new ClickFilter(lblSignalLevel, [this] { lblSignalLevelClick(); });
     connect(btnSaveSignalLvlChart, &QPushButton::clicked, this,
             &TMainForm::btnSaveSignalLvlChartClick);
@@ -243,31 +191,26 @@ void TMainForm::TemperatureStep() {
     if (reading > 0 && reading < ThermistorFullScale) {
         beta = betaModelCelsius(reading);
         const float polynomial = polynomialCelsius(reading);
-        lblTemperature->setText(QStringLiteral("SEN: ") + sensor + QStringLiteral(" °C    EXT: ") +
-                                QString::number(reading) + QStringLiteral(" (") +
-                                FixedText(beta, 1) + QStringLiteral(" / ") +
-                                FixedText(polynomial, 1) + QStringLiteral(" °C)"));
+        SetDisplayText(lblTemperature, QStringLiteral("SEN: ") + sensor +
+                                           QStringLiteral(" °C    EXT: ") +
+                                           QString::number(reading) + QStringLiteral(" (") +
+                                           FixedText(beta, 1) + QStringLiteral(" / ") +
+                                           FixedText(polynomial, 1) + QStringLiteral(" °C)"));
     } else {
-        lblTemperature->setText(QStringLiteral("Temperature SEN: ") + sensor);
+        SetDisplayText(lblTemperature, QStringLiteral("Temperature SEN: ") + sensor);
     }
-    bool changed = false;
     if (rbDrawTemp->isChecked()) {
         if (reading > 0)
-            addSortedPoint(SeriesBlue, QPointF(FrameCounter, beta));
-        addSortedPoint(SeriesGreen, QPointF(FrameCounter, EncoderStatus.TemperatureSEN));
-        changed = true;
+            TraceBlue.Add(QPointF(FrameCounter, beta));
+        TraceGreen.Add(QPointF(FrameCounter, EncoderStatus.TemperatureSEN));
     }
     if (rbDrawPos->isChecked()) {
-        addSortedPoint(SeriesBlue, QPointF(FrameCounter, EncoderPosition_unit),
-                       positionPointColour());
+        TraceBlue.Add(QPointF(FrameCounter, EncoderPosition_unit), positionPointColour());
         if (EncoderType == TwoChannelEncoder)
-            addSortedPoint(SeriesGreen, QPointF(FrameCounter, EncoderCH1Position_unit));
-        changed = true;
+            TraceGreen.Add(QPointF(FrameCounter, EncoderCH1Position_unit));
     }
-    trimSeries(SeriesGreen);
-    trimSeries(SeriesBlue);
-    if (changed)
-        followSignalChartData(*this);
+    TraceGreen.RemoveFirstIfOver(MaxTimePoints);
+    TraceBlue.RemoveFirstIfOver(MaxTimePoints);
 }
 
 void TMainForm::SignalLevelStep() {
@@ -278,15 +221,24 @@ void TMainForm::SignalLevelStep() {
     const qint32 level = EncoderStatus.SignalLevel;
     const TEncoderSignature& s = EncoderSignature;
     AirGap = level > 0 ? static_cast<float>(std::log(double(level)) * s.AirGapK + s.AirGapN) : 0.0f;
-    lblSignalLevel->setText(QStringLiteral("Signal level: ") + QString::number(level) +
-                            QStringLiteral(" / ") + GroupedText(AirGap, 0, 5) +
-                            QStringLiteral(" um"));
+    SetDisplayText(lblSignalLevel, QStringLiteral("Signal level: ") + QString::number(level) +
+                                       QStringLiteral(" / ") + GroupedText(AirGap, 0, 5) +
+                                       QStringLiteral(" um"));
     const bool moved = std::fabs(EncoderPosition_unit - EncPosDegOld) > SmallestAirGapMove;
     if (rbDrawAirGap->isChecked() && moved && !EncoderPosition.ErrBit) {
         const QRgb colour = EncoderPosition.WarnBit ? WarningPoint : PlainPoint;
-        addSortedPoint(SeriesBlue, QPointF(EncPosDegST, AirGap), QColor::fromRgb(colour));
-        followSignalChartData(*this);
+        TraceBlue.Add(QPointF(EncPosDegST, AirGap), QColor::fromRgb(colour));
     }
+}
+
+// The traces on screen, with the automatic axes fitted to their data.
+void TMainForm::ShowSignalChart() {
+    if (SignalChartBottomAutomatic)
+        followData(ChartSignalLevelAxisBottom, *this, true);
+    if (SignalChartLeftAutomatic)
+        followData(ChartSignalLevelAxisLeft, *this, false);
+    TraceGreen.Show();
+    TraceBlue.Show();
 }
 
 void TMainForm::rbDrawAirGapClick() {

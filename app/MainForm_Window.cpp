@@ -70,6 +70,7 @@ TMainForm::TMainForm(UserInteraction* userInteraction, QWidget* parent) : QWidge
 
 TMainForm::~TMainForm() {
     qApp->removeEventFilter(this);
+    UpdateStatus = nullptr; // it shows statuses in this window
     COMPorts.clear();
     COMPortList.clear();
     CloseCOMPort();
@@ -80,9 +81,9 @@ TMainForm::~TMainForm() {
 void TMainForm::ConnectHandlers() {
     connect(initTimer, &QTimer::timeout, this, &TMainForm::initTimerTimer);
     connect(tmrCommDebug, &QTimer::timeout, this, &TMainForm::tmrCommDebugTimer);
-    connect(tmrStartupTimer, &QTimer::timeout, this, &TMainForm::tmrStartupTimerTimer);
     connect(cbLogComms, &QCheckBox::clicked, this, &TMainForm::cbLogCommsClick);
     ConnectWorkflowHandlers();
+    ConnectUpdateHandlers();
     // Key preview: the window sees every key release before its controls.
     qApp->installEventFilter(this);
 }
@@ -107,6 +108,7 @@ void TMainForm::StartUp() {
     EncPosDegOld = 0.0;
     EncoderResolution = 1.0;
     CycReadWait = seDelayBetweenReadings->value();
+    ResetSoftwareUpdateCheckState(); // family name as key, no status until the check
     tmrStartupTimer->start();
 }
 
@@ -158,11 +160,6 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         ShraniFajl->close();
     SetApplicationTerminating(true);
     event->accept();
-}
-
-void TMainForm::tmrStartupTimerTimer() {
-    tmrStartupTimer->stop();
-    RunSoftwareUpdateCheck();
 }
 
 // Memo lines wait in `pendingMemoLines` while a loop reads back to back and

@@ -1,13 +1,20 @@
-// Program entry: the application title, the main window and its event loop.
+// Program entry: the command line, the application title, the main window and
+// its event loop.
+#include "CommandLine.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Serial_driver.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    SetApplicationIdentity();
+    // --help and --version are answered before the GUI application exists:
+    // they must work without a display.
+    if (const std::optional<int> exitCode = AnswerInformationRequest(argc, argv))
+        return *exitCode;
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Ulvax SPI - JQ test"));
-    QApplication::setOrganizationName(QStringLiteral("Norvane"));
+    if (const std::optional<int> exitCode = CheckCommandLine(application))
+        return *exitCode;
     int exitCode = 0;
     {
         TMainForm mainForm;

@@ -9,14 +9,19 @@
 //   MainForm_Connect.cpp       connect workflow
 //   MainForm_ReadCycle.cpp     read cycle and continuous reading
 //   MainForm_SignalLevel.cpp   signal level tab, charts and chart export
+//   MainForm_Display.cpp       display of readings at the screen's pace
+//   MainForm_Update.cpp        start-up update check
 //   MainForm_Configuration.cpp configuration tab and the tab-change refresh
 //   MainForm_SelfCalibration.cpp  self-calibration tab
 //   MainForm_Diagnostics.cpp   diagnostics tab actions
 //   MainForm_ErrorMap.cpp      error map tab
 
+#include "ChartTrace.h"
 #include "MainForm_Controls.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QLocale>
 #include <QStringList>
 #include <QWidget>
@@ -93,7 +98,6 @@ public:
     // Appends the communication log to the memo verbatim and empties it.
     void MoveCommLogToMemo();
     void cbLogCommsClick();
-    void tmrStartupTimerTimer();
     // Re-runs the adapter search at the timer's next tick after a broken link.
     void RestartAdapterSearch();
 
@@ -125,10 +129,20 @@ public:
     static QString StatusBitTexts(quint32 status, qint32 registerSize);
     // Debug step at the end of a successful cycle.
     void ReadCycleDebugStep();
-    // Palette of the activity lamp's other colour; when the lamp was last
-    // painted at once (steady clock, ms).
-    QPalette ActivityLampNextPalette;
-    qint64 ActivityLampPaintedMs = 0;
+
+    // Display of readings (MainForm_Display.cpp). A single reading shows at
+    // once. A loop that reads back to back runs each cycle through
+    // LoopReadCycle: the cycle's texts, colours, memo lines and chart points
+    // are held back, and the window shows the latest of them at most about
+    // 60 times a second, so reading never waits on painting.
+    void LoopReadCycle();
+    // Shows everything held back now.
+    void ShowLatestReading();
+    // Sets a label's text, or holds it back while the display is deferred.
+    void SetDisplayText(QLabel* label, const QString& text);
+    // Sets a panel's colour (0xRRGGBB) the same way.
+    void SetDisplayColour(QWidget* panel, QRgb colour);
+    static constexpr int DisplayIntervalMs = 16;
 
     // Signal level tab, charts and chart export (MainForm_SignalLevel.cpp)
     // -- signal level declarations --
@@ -145,9 +159,22 @@ public:
     void TemperatureStep();
     void SignalLevelStep();
     void ConnectSignalLevelHandlers();
+    // The chart's points, shown by ShowSignalChart with the automatic axes
+    // fitted to them.
+    TChartTrace TraceBlue;
+    TChartTrace TraceGreen;
+    void ShowSignalChart();
     // Whether the axes of ChartSignalLevel follow the data.
     bool SignalChartBottomAutomatic = true;
     bool SignalChartLeftAutomatic = false;
+
+    // Start-up update check (MainForm_Update.cpp)
+    void tmrStartupTimerTimer();
+    // Shows a status of the check in lblSoftwareUpdateStatus1 and the memo,
+    // painted at once.
+    void ShowUpdateStatus(const QString& text);
+    void btnEnableUpdateCheckClick();
+    void ConnectUpdateHandlers();
 
     // Configuration tab (MainForm_Configuration.cpp); PageChange lives there
     void btnWriteZeroClick();
@@ -219,6 +246,10 @@ private:
     void ShowEncoderKindControls();
 
     void queueMemoText(const QString& lines);
+    void ToggleActivityLamp();
+    QHash<QLabel*, QString> pendingTexts;
+    QHash<QWidget*, QRgb> pendingColours;
+    QElapsedTimer displayClock;
     bool searchRunning = false;
     QStringList pendingMemoLines;
     bool hourglassShown = false;

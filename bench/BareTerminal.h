@@ -9,11 +9,15 @@ class BareTerminal {
 public:
     ~BareTerminal();
     bool Open(const QString& devicePath);
+    // Uses a terminal that is already open (and configured) elsewhere; the
+    // descriptor is not closed here.
+    void Attach(int descriptor);
     // Writes the command and reads until a CR arrives; false on error.
     bool Exchange(const QByteArray& command, QByteArray& reply);
 
 private:
     int fd = -1;
+    bool owned = false;
 };
 
 // CPU time used by this process so far, in seconds.

@@ -7,12 +7,18 @@
 #include <unistd.h>
 
 BareTerminal::~BareTerminal() {
-    if (fd >= 0)
+    if (owned && fd >= 0)
         ::close(fd);
+}
+
+void BareTerminal::Attach(int descriptor) {
+    fd = descriptor;
+    owned = false;
 }
 
 bool BareTerminal::Open(const QString& devicePath) {
     fd = ::open(devicePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    owned = fd >= 0;
     if (fd < 0)
         return false;
     termios tio{};

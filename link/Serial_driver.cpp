@@ -1,5 +1,7 @@
 #include "Serial_driver.h"
 
+#include "PortWrite.h"
+
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPort>
@@ -29,14 +31,7 @@ qint32 lastOsError() {
 
 bool writeWhole(QSerialPort* port, const QByteArray& command) {
     errno = 0;
-    if (port->write(command) != command.size())
-        return false;
-    // Push the bytes to the device now instead of at the next event loop turn.
-    while (port->bytesToWrite() > 0) {
-        if (!port->waitForBytesWritten(static_cast<int>(SerialTimeout)))
-            return false;
-    }
-    return true;
+    return WritePortNow(*port, command, static_cast<int>(SerialTimeout));
 }
 
 // Waits on the port (no busy polling) until the reply is complete or the

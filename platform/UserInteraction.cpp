@@ -1,9 +1,11 @@
 #include "UserInteraction.h"
+#include "TaskDialog.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPushButton>
+#include <QUrl>
 
 namespace {
 QWidget* dialogParent() {
@@ -29,16 +31,7 @@ void QtUserInteraction::showError(const QString& text) {
 }
 
 int QtUserInteraction::askTask(const TaskDialogRequest& request) {
-    QMessageBox box(dialogParent());
-    box.setTextFormat(Qt::PlainText);
-    box.setWindowTitle(request.title);
-    box.setText(request.mainText);
-    box.setInformativeText(request.content);
-    QList<QAbstractButton*> buttons;
-    for (const QString& caption : request.buttons)
-        buttons << box.addButton(caption, QMessageBox::AcceptRole);
-    box.exec();
-    return static_cast<int>(buttons.indexOf(box.clickedButton()));
+    return ShowTaskDialog(dialogParent(), request);
 }
 
 QString QtUserInteraction::askSaveFileName(const SaveDialogRequest& request) {
@@ -54,4 +47,8 @@ QString QtUserInteraction::askSaveFileName(const SaveDialogRequest& request) {
 
 void QtUserInteraction::beep(BeepKind) {
     QApplication::beep();
+}
+
+bool QtUserInteraction::openLink(const QUrl& link) {
+    return QDesktopServices::openUrl(link);
 }

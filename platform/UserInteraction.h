@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+class QUrl;
+
 struct SaveDialogRequest {
     QString title;
     QString proposedName;
@@ -13,11 +15,16 @@ struct SaveDialogRequest {
     bool confirmOverwrite = true;
 };
 
+enum class TaskIcon { None, Information, Warning };
+
+// A task dialog: window caption, main instruction, content text, main icon
+// and one command button per caption, stacked in the given order.
 struct TaskDialogRequest {
     QString title;
     QString mainText;
     QString content;
     QStringList buttons; // captions, in order
+    TaskIcon icon = TaskIcon::None;
 };
 
 enum class BeepKind { Default, Question, Warning, Error };
@@ -35,6 +42,9 @@ public:
     // The save-file dialog; returns the chosen path, empty when cancelled.
     virtual QString askSaveFileName(const SaveDialogRequest& request) = 0;
     virtual void beep(BeepKind kind) = 0;
+    // Opens the link in the user's default web browser; false when the
+    // desktop could not open it.
+    virtual bool openLink(const QUrl& link) = 0;
 };
 
 // The real dialogs of Qt Widgets.
@@ -45,4 +55,5 @@ public:
     int askTask(const TaskDialogRequest& request) override;
     QString askSaveFileName(const SaveDialogRequest& request) override;
     void beep(BeepKind kind) override;
+    bool openLink(const QUrl& link) override;
 };

@@ -137,6 +137,7 @@ const Option Options[] = {
 void addOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(QString::fromUtf8(Description));
     parser.addHelpOption();
+    parser.addVersionOption();
     for (const Option& option : Options) {
         QCommandLineOption o(QString::fromLatin1(option.name),
                              QString::fromUtf8(option.description));
@@ -404,6 +405,7 @@ void watchCommands(QCoreApplication& app, SimulatedAdapter& adapter, bool verbos
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("q714-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(Q714_SIM_VERSION));
     QCommandLineParser parser;
     addOptions(parser);
     parser.process(app);

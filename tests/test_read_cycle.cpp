@@ -9,10 +9,12 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QtCharts/QLineSeries>
 #include <functional>
 
 namespace {
@@ -23,7 +25,7 @@ struct ConnectedWindow : SimulatedWindow {
         : SimulatedWindow(model, prepare) {
         PowerAndConnect();
         form.seDelayBetweenReadings->setValue(0);
-        form.Memo1->clear();
+        form.ClearMemo();
     }
     QString lastMemoLine() const { return form.Memo1->toPlainText().section('\n', -1); }
     void silence() {
@@ -244,6 +246,36 @@ private slots:
         w.form.cbReadEncConstantlyClick();
         QVERIFY(!w.form.cbReadEncConstantly->isChecked());
         QCOMPARE(w.form.FrameCounter, clickedAt + 1);
+    }
+
+    // The loop shows its readings at the screen's pace; when it stops, the
+    // labels, lamps, memo and chart show the latest reading, and no memo
+    // line or chart point is lost or out of order.
+    void loopShowsTheLatestReadingWhenItStops() {
+        ConnectedWindow w("t2-mt17");
+        w.form.cbLogErrors->setChecked(true);
+        w.form.Page->setCurrentWidget(w.form.tabSignalLevelTemperature);
+        w.form.rbDrawPos->setChecked(true);
+        w.encoder([](SimulatedEncoder& e) {
+            e.SetSpeedRpm(60);
+            e.SetWarningActive(true);
+        });
+        w.form.cbReadEncConstantly->setChecked(true);
+        whenReady(
+            &w.form, [&] { return w.form.FrameCounter >= 600; },
+            [&] { w.form.cbReadEncConstantly->setChecked(false); });
+        w.form.cbReadEncConstantlyClick();
+        const int readings = int(w.form.FrameCounter);
+        QCOMPARE(w.form.lblPosST->text(), QString::number(EncoderPosition.ST_value));
+        QCOMPARE(w.form.lblPosRX->text(),
+                 QString::fromLatin1(EncoderPosition.RxData.trimmed().toUpper()));
+        QCOMPARE(colourOf(w.form.pnlEncWarn), QRgb(0xFFAA00));
+        QCOMPARE(colourOf(w.form.pnlComm), QRgb(readings % 2 ? 0x00BB00 : 0x004400));
+        QCOMPARE(w.form.Memo1->toPlainText().split('\n'), QStringList(readings, "Warning!"));
+        QCOMPARE(w.form.SeriesBlue->count(), 500);
+        QCOMPARE(w.form.SeriesBlue->points().first().x(), double(readings - 499));
+        QCOMPARE(w.form.SeriesBlue->points().last(),
+                 QPointF(readings, w.form.EncoderPosition_unit));
     }
 
     void pausedLoopTurnsWithoutReadingUntilTheProgramEnds() {

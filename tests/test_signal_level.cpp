@@ -154,7 +154,7 @@ private slots:
         ConnectedWindow w("t2-mt17");
         w.form.rbDrawPos->setChecked(true);
         for (int i = 0; i < 499; ++i)
-            w.form.SeriesBlue->append(QPointF(i - 498, 0));
+            w.form.TraceBlue.Add(QPointF(i - 498, 0));
         w.encoder([](SimulatedEncoder& e) { e.SetErrorActive(true); });
         w.read();
         w.encoder([](SimulatedEncoder& e) { e.SetErrorActive(false); });
@@ -187,7 +187,7 @@ private slots:
 
         // The trim before the step cuts the trace back one cycle late.
         for (int i = 0; i < 497; ++i)
-            w.form.SeriesBlue->append(QPointF(100 + i * 0.1, 1));
+            w.form.TraceBlue.Add(QPointF(100 + i * 0.1, 1));
         w.encoder([](SimulatedEncoder& e) { e.SetErrorActive(false); });
         w.moveTo(110000);
         QCOMPARE(w.form.SeriesBlue->count(), 501);
@@ -274,9 +274,8 @@ private slots:
         WindowFixture window;
         TMainForm& form = window.Form();
         form.rbDrawTemp->setChecked(true);
-        form.SeriesBlue->append(QPointF(1, 1));
-        form.SeriesBlue->setPointConfiguration(0, QXYSeries::PointConfiguration::Color,
-                                               QColor(Qt::red));
+        form.TraceBlue.Add(QPointF(1, 1), QColor(Qt::red));
+        form.ShowSignalChart();
         form.FrameCounter = 7;
         form.rbDrawNone->setChecked(true); // "Off" keeps the chart
         QCOMPARE(form.FrameCounter, 0.0f);

@@ -1,11 +1,13 @@
 #pragma once
-// User interaction answered by script: records every message and beep, and
-// answers dialogs from queues (cancel / no choice when a queue is empty).
+// User interaction answered by script: records every message, beep and link
+// to open, and answers dialogs from queues (cancel / no choice when a queue
+// is empty). No link is ever handed to the desktop.
 
 #include "UserInteraction.h"
 
 #include <QQueue>
 #include <QStringList>
+#include <QUrl>
 
 class ScriptedUserInteraction : public UserInteraction {
 public:
@@ -14,6 +16,10 @@ public:
     int askTask(const TaskDialogRequest& request) override;
     QString askSaveFileName(const SaveDialogRequest& request) override;
     void beep(BeepKind kind) override { beeps << kind; }
+    bool openLink(const QUrl& link) override {
+        openedLinks << link;
+        return linksOpen;
+    }
 
     QStringList messages;
     QStringList errors;
@@ -22,4 +28,6 @@ public:
     QList<SaveDialogRequest> saveRequests;
     QQueue<int> taskAnswers;
     QQueue<QString> saveAnswers;
+    QList<QUrl> openedLinks;
+    bool linksOpen = true; // what openLink reports
 };

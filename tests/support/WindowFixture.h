@@ -1,11 +1,13 @@
 #pragma once
 // A main window for tests: scripted user interaction, its own settings and
-// runtime folders, and the timers stopped so the test drives them by hand.
+// runtime folders, the update check kept on loopback, and the timers stopped
+// so the test drives them by hand.
 
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "ScriptedUserInteraction.h"
 #include "Serial_driver.h"
 #include "SystemIdentity.h"
+#include "UpdateCheckSandbox.h"
 
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -40,9 +42,12 @@ public:
     }
 
     TMainForm& Form() { return *form; }
+    UpdateCheckSandbox& UpdateSandbox() { return updateSandbox; }
     ScriptedUserInteraction interaction;
 
 private:
+    // In place before the window and its start-up timer exist.
+    UpdateCheckSandbox updateSandbox;
     QTemporaryDir runtime;
     QByteArray savedRuntime;
     std::unique_ptr<TMainForm> form;
