@@ -69,8 +69,8 @@ void fitCorrectionAxis(QValueAxis* axis, double lowest, double highest) {
         axis->setTickCount(ticks);
 }
 
-// The points go into the chart at once; the window is not painted while
-// the reads block it.
+// The chart's old points are replaced at once by the points read; the window
+// is not painted while the reads block it.
 void plotErrorMap(TMainForm& form, const QList<QPointF>& points) {
     form.Series1->replace(points);
     if (points.isEmpty())
@@ -124,7 +124,7 @@ void TMainForm::btnReadErrMapClick() {
     ErrMapProgressBar->setMaximum(ProgressMaximum);
     ErrMapProgressBar->setValue(0);
     ErrMapProgressBar->show();
-    Series1->clear();
+    ErrMapProgressPaintedMs = steadyMilliseconds(); // shown at 0 with the window's next paint
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     LastError.clear();
     QList<QPointF> points;
