@@ -190,13 +190,11 @@ QPixmap drawLogo(const QSize& size) {
     painter.drawLine(centre, centre + QPointF(ring * 0.3, -ring * 0.3));
     const QString name = QStringLiteral("NORVANE");
     const QRect nameArea(ring + 14, 0, size.width() - ring - 16, size.height());
+    // One size that fits the area (about 14 px per letter at most): measuring
+    // several sizes would load a font engine for each while the window starts.
     QFont font;
     font.setBold(true);
-    for (int pixels = 22; pixels > 8; --pixels) { // the largest size that fits
-        font.setPixelSize(pixels);
-        if (QFontMetrics(font).horizontalAdvance(name) <= nameArea.width())
-            break;
-    }
+    font.setPixelSize(qBound(9, nameArea.width() * 10 / (int(name.size()) * 9), 22));
     painter.setFont(font);
     painter.drawText(nameArea, Qt::AlignVCenter | Qt::AlignLeft, name);
     return logo;
@@ -341,11 +339,11 @@ void ControlsBuilder::createLogArea() {
     c.Memo1->setUndoRedoEnabled(false);
     c.Memo1->setMaximumBlockCount(TMainForm::MemoMaxLines);
     // A fixed-pitch font keeps the register table and the comms log aligned;
-    // a short tab stop keeps "name<TAB>True" on one line.
+    // a short tab stop (set with the first line) keeps "name<TAB>True" on
+    // one line.
     QFont logFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     logFont.setPointSize(8);
     c.Memo1->setFont(logFont);
-    c.Memo1->setTabStopDistance(QFontMetricsF(logFont).horizontalAdvance(QLatin1Char(' ')) * 2);
 }
 
 // --- Tab "Initialization" ---

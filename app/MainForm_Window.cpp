@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -192,6 +193,10 @@ void TMainForm::queueMemoText(const QString& lines) {
 void TMainForm::FlushMemo() {
     if (pendingMemoLines.isEmpty())
         return;
+    // Two characters of the fixed-pitch font; measured with the first line,
+    // not while the window starts.
+    if (Memo1->document()->isEmpty())
+        Memo1->setTabStopDistance(QFontMetricsF(Memo1->font()).horizontalAdvance(' ') * 2);
     // One paragraph per entry; the memo drops its oldest lines beyond
     // MemoMaxLines by itself.
     Memo1->appendPlainText(pendingMemoLines.join(QLatin1Char('\n')));
