@@ -797,8 +797,10 @@ void ControlsBuilder::createErrMapTab() {
 
     TChartView* chart = newChartView(tab, "chartErrMap", QRect(4, 46, 566, 364));
     c.chartErrMap = chart;
-    c.chartErrMapAxisBottom = newAxis(chart, "chartErrMapAxisBottom", Qt::AlignBottom, 0, 511,
+    // 0 to 512 in steps of 128: the ticks fall on whole points.
+    c.chartErrMapAxisBottom = newAxis(chart, "chartErrMapAxisBottom", Qt::AlignBottom, 0, 512,
                                       QStringLiteral("Position (deg)"));
+    c.chartErrMapAxisBottom->setLabelFormat(QStringLiteral("%d"));
     c.chartErrMapAxisLeft = newAxis(chart, "chartErrMapAxisLeft", Qt::AlignLeft, -100, 100,
                                     QStringLiteral("Correction (counts)"));
     c.Series1 =

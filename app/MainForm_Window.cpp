@@ -46,6 +46,15 @@ double roundToSignificant(double value, int significant) {
     return std::round(value * scale) / scale;
 }
 
+// The number text with its decimal separator replaced by `separator` (when
+// not null); the decimal separator is the last one in the text.
+QString withDecimalSeparator(QString text, const QLocale& locale, QChar separator) {
+    const qsizetype point = text.lastIndexOf(locale.decimalPoint());
+    if (!separator.isNull() && point >= 0)
+        text.replace(point, locale.decimalPoint().size(), separator);
+    return text;
+}
+
 } // namespace
 
 TMainForm::TMainForm(UserInteraction* userInteraction, QWidget* parent) : QWidget(parent) {
@@ -217,16 +226,24 @@ void TMainForm::ConnectWorkflowHandlers() {
     connect(seNominator, &QSpinBox::valueChanged, this, &TMainForm::seNominatorChange);
     connect(seDenominator, &QSpinBox::valueChanged, this, &TMainForm::seNominatorChange);
     ConnectReadingHandlers();
+    ConnectConfigurationHandlers();
+    ConnectSelfCalibrationHandlers();
+    ConnectDiagnosticsHandlers();
+    ConnectErrorMapHandlers();
 }
 
 QString TMainForm::FixedText(double value, int decimals, int significant) const {
     QLocale plain = FormatSettings;
     plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
-    return plain.toString(roundToSignificant(value, significant), 'f', decimals);
+    return withDecimalSeparator(
+        plain.toString(roundToSignificant(value, significant), 'f', decimals), plain,
+        DecimalSeparator);
 }
 
 QString TMainForm::GroupedText(double value, int decimals, int significant) const {
     QLocale grouped = FormatSettings;
     grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return grouped.toString(roundToSignificant(value, significant), 'f', decimals);
+    return withDecimalSeparator(
+        grouped.toString(roundToSignificant(value, significant), 'f', decimals), grouped,
+        DecimalSeparator);
 }

@@ -60,9 +60,27 @@ QByteArray IntToStrZero(qint32 value, int width) {
     return text;
 }
 
+QString WithExtension(const QString& fileName, const QString& extension) {
+    const qsizetype nameStart = fileName.lastIndexOf(QLatin1Char('/')) + 1;
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return (dot >= nameStart ? fileName.left(dot) : fileName) + extension;
+}
+
 QString SimulatedAdapterFolder() {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty())
         return QString::fromLocal8Bit(runtime) + QStringLiteral("/q714-7r");
     return QStringLiteral("/tmp/q714-7r-%1").arg(CurrentUserId());
+}
+
+QString SafeFileNamePart(const QString& text) {
+    QString result;
+    for (const QChar c : text) {
+        const bool separator =
+            c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':');
+        if (!separator && c.unicode() >= 32 && c.unicode() != 127 &&
+            c.category() != QChar::Other_Control)
+            result += c;
+    }
+    return result;
 }

@@ -20,6 +20,11 @@ QByteArray KeepAlphaNum(const QByteArray& text);
 // only for widths 1 to 4 (15 with width 3 gives "015").
 QByteArray IntToStrZero(qint32 value, int width);
 
+// The file name with its extension (from the last full stop of the name on)
+// replaced by `extension` (e.g. ".csv"), or `extension` appended when the
+// name has none; full stops in folder names do not count.
+QString WithExtension(const QString& fileName, const QString& extension);
+
 // Waits the given milliseconds while processing window events. Events are
 // processed at least once, even for 0 ms; returns early once the application
 // is terminating.
@@ -31,6 +36,10 @@ bool ApplicationTerminating();
 
 // Empties the clipboard and puts the text on it as plain text.
 void CopyToClipboard(const QString& text);
+
+// Text from a device or a file made fit to be part of a file name: path
+// separators, drive colons and control characters are dropped.
+QString SafeFileNamePart(const QString& text);
 
 // Folder in which running simulated adapters announce their terminals:
 // $XDG_RUNTIME_DIR/q714-7r, or /tmp/q714-7r-<uid> without that variable.
