@@ -152,10 +152,6 @@ void TMainForm::ShowEncoderKindControls() {
         w->setVisible(twoRings);
 }
 
-// Refreshes the fields of the Configuration and Self-Calibration tabs from
-// the encoder when one of them is showing; those tabs are not built yet.
-void TMainForm::PageChange() {}
-
 void TMainForm::seNominatorChange() {
     EncoderResolution =
         static_cast<double>(seNominator->value()) / static_cast<double>(seDenominator->value());

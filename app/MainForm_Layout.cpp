@@ -32,6 +32,7 @@ constexpr QRgb kNavy = 0x000080;
 constexpr QRgb kSamplePick = 0xFF8040;
 constexpr QRgb kSpectrumSide = 0x0000A8;
 constexpr QRgb kSpectrumCentre = 0x00C100;
+constexpr QRgb kErrMapLine = 0x209FDF; // the chart theme's first series colour
 
 const QString kFilterHint =
     QStringLiteral("NOTE: Filter settings are effective after power cycle.");
@@ -136,35 +137,33 @@ QTimer* newTimer(QObject* owner, const char* name, int intervalMs) {
 }
 
 // A chart view with a white, flat chart without title and legend.
-QChartView* newChartView(QWidget* parent, const char* name, const QRect& geometry) {
+TChartView* newChartView(QWidget* parent, const char* name, const QRect& geometry) {
     auto* chart = new QChart;
     chart->legend()->hide();
     chart->setBackgroundBrush(QColor(Qt::white));
     chart->setBackgroundRoundness(0);
     chart->setMargins(QMargins(2, 6, 16, 2)); // room for the outermost axis labels
     chart->layout()->setContentsMargins(0, 0, 0, 0);
-    auto* view = placed(new QChartView(chart, parent), name, geometry);
+    auto* view = placed(new TChartView(chart, parent), name, geometry);
     view->setFrameShape(QFrame::NoFrame);
     return view;
 }
 
-QValueAxis* newAxis(QChartView* view, const char* name, Qt::Alignment side, double minimum,
+QValueAxis* newAxis(TChartView* view, const char* name, Qt::Alignment side, double minimum,
                     double maximum, const QString& title = QString()) {
     auto* axis = new QValueAxis(view->chart());
     axis->setObjectName(QLatin1String(name));
     axis->setRange(minimum, maximum);
     axis->setTitleText(title);
-    view->chart()->addAxis(axis, side);
+    view->AddAxis(axis, side);
     return axis;
 }
 
 template <class S>
-S* newSeries(QChartView* view, const char* name, QValueAxis* xAxis, QValueAxis* yAxis) {
+S* newSeries(TChartView* view, const char* name, QValueAxis* xAxis, QValueAxis* yAxis) {
     auto* series = new S(view->chart());
     series->setObjectName(QLatin1String(name));
-    view->chart()->addSeries(series);
-    series->attachAxis(xAxis);
-    series->attachAxis(yAxis);
+    view->AddSeries(series, xAxis, yAxis);
     return series;
 }
 
@@ -190,13 +189,11 @@ QPixmap drawLogo(const QSize& size) {
     painter.drawLine(centre, centre + QPointF(ring * 0.3, -ring * 0.3));
     const QString name = QStringLiteral("NORVANE");
     const QRect nameArea(ring + 14, 0, size.width() - ring - 16, size.height());
+    // One size that fits the area (about 14 px per letter at most): measuring
+    // several sizes would load a font engine for each while the window starts.
     QFont font;
     font.setBold(true);
-    for (int pixels = 22; pixels > 8; --pixels) { // the largest size that fits
-        font.setPixelSize(pixels);
-        if (QFontMetrics(font).horizontalAdvance(name) <= nameArea.width())
-            break;
-    }
+    font.setPixelSize(qBound(9, nameArea.width() * 10 / (int(name.size()) * 9), 22));
     painter.setFont(font);
     painter.drawText(nameArea, Qt::AlignVCenter | Qt::AlignLeft, name);
     return logo;
@@ -211,7 +208,7 @@ public:
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
                     const QWidget* widget) const override {
         const int value = QProxyStyle::pixelMetric(metric, option, widget);
-        return metric == PM_TabBarTabHSpace ? value / 2 : value;
+        return metric == PM_TabBarTabHSpace ? value / 3 : value;
     }
 };
 
@@ -313,11 +310,8 @@ void ControlsBuilder::createPage() {
 }
 
 // With every tab shown, all eight captions must be readable in the fixed
-// window without scroll arrows: a slightly smaller font and tighter padding.
+// window without scroll arrows: tighter padding around the captions.
 void ControlsBuilder::fitTabCaptions(QTabBar* bar) {
-    QFont font = bar->font();
-    font.setPointSizeF(font.pointSizeF() - 1);
-    bar->setFont(font);
     bar->setStyle(new CompactTabStyle(bar));
     bar->setElideMode(Qt::ElideNone);
     bar->setUsesScrollButtons(false);
@@ -341,11 +335,11 @@ void ControlsBuilder::createLogArea() {
     c.Memo1->setUndoRedoEnabled(false);
     c.Memo1->setMaximumBlockCount(TMainForm::MemoMaxLines);
     // A fixed-pitch font keeps the register table and the comms log aligned;
-    // a short tab stop keeps "name<TAB>True" on one line.
+    // a short tab stop (set with the first line) keeps "name<TAB>True" on
+    // one line.
     QFont logFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     logFont.setPointSize(8);
     c.Memo1->setFont(logFont);
-    c.Memo1->setTabStopDistance(QFontMetricsF(logFont).horizontalAdvance(QLatin1Char(' ')) * 2);
 }
 
 // --- Tab "Initialization" ---
@@ -478,21 +472,21 @@ void ControlsBuilder::createSignalLevelTab() {
 }
 
 void ControlsBuilder::createSignalLevelChart(QWidget* tab) {
-    c.ChartSignalLevel = newChartView(tab, "ChartSignalLevel", QRect(4, 52, 566, 322));
+    TChartView* chart = newChartView(tab, "ChartSignalLevel", QRect(4, 52, 566, 322));
+    c.ChartSignalLevel = chart;
     c.ChartSignalLevelAxisBottom =
-        newAxis(c.ChartSignalLevel, "ChartSignalLevelAxisBottom", Qt::AlignBottom, 0, 100);
+        newAxis(chart, "ChartSignalLevelAxisBottom", Qt::AlignBottom, 0, 100);
     c.ChartSignalLevelAxisLeft =
-        newAxis(c.ChartSignalLevel, "ChartSignalLevelAxisLeft", Qt::AlignLeft, -1001, 1001);
+        newAxis(chart, "ChartSignalLevelAxisLeft", Qt::AlignLeft, -1001, 1001);
     c.ChartSignalLevelAxisRight =
-        newAxis(c.ChartSignalLevel, "ChartSignalLevelAxisRight", Qt::AlignRight, -1000, 1000);
+        newAxis(chart, "ChartSignalLevelAxisRight", Qt::AlignRight, -1000, 1000);
     // Both series plot against the left axis; an axis without series is not shown.
     c.ChartSignalLevelAxisRight->setVisible(false);
 
-    c.SeriesGreen =
-        newSeries<QLineSeries>(c.ChartSignalLevel, "SeriesGreen", c.ChartSignalLevelAxisBottom,
-                               c.ChartSignalLevelAxisLeft);
-    c.SeriesBlue = newSeries<QLineSeries>(c.ChartSignalLevel, "SeriesBlue",
-                                          c.ChartSignalLevelAxisBottom, c.ChartSignalLevelAxisLeft);
+    c.SeriesGreen = newSeries<QLineSeries>(chart, "SeriesGreen", c.ChartSignalLevelAxisBottom,
+                                           c.ChartSignalLevelAxisLeft);
+    c.SeriesBlue = newSeries<QLineSeries>(chart, "SeriesBlue", c.ChartSignalLevelAxisBottom,
+                                          c.ChartSignalLevelAxisLeft);
     setLinePen(c.SeriesGreen, 0x00AA00, 2);
     setLinePen(c.SeriesBlue, 0x0000FF, 2);
     // Points are drawn so that a point's own colour (error, warning) shows.
@@ -763,15 +757,16 @@ void ControlsBuilder::createDebugTab() {
 }
 
 void ControlsBuilder::createDebugChart(QWidget* tab) {
-    c.ChartDebug = newChartView(tab, "ChartDebug", QRect(4, 4, 506, 404));
-    c.ChartDebugAxisBottom = newAxis(c.ChartDebug, "ChartDebugAxisBottom", Qt::AlignBottom, 0, 56);
-    c.ChartDebugAxisLeft = newAxis(c.ChartDebug, "ChartDebugAxisLeft", Qt::AlignLeft, -1201, 1201);
+    TChartView* chart = newChartView(tab, "ChartDebug", QRect(4, 4, 506, 404));
+    c.ChartDebug = chart;
+    c.ChartDebugAxisBottom = newAxis(chart, "ChartDebugAxisBottom", Qt::AlignBottom, 0, 56);
+    c.ChartDebugAxisLeft = newAxis(chart, "ChartDebugAxisLeft", Qt::AlignLeft, -1201, 1201);
 
-    c.SeriesDebug = newSeries<QLineSeries>(c.ChartDebug, "SeriesDebug", c.ChartDebugAxisBottom,
-                                           c.ChartDebugAxisLeft);
+    c.SeriesDebug =
+        newSeries<QLineSeries>(chart, "SeriesDebug", c.ChartDebugAxisBottom, c.ChartDebugAxisLeft);
     setLinePen(c.SeriesDebug, kNavy, 2);
-    c.Series2 = newSeries<QScatterSeries>(c.ChartDebug, "Series2", c.ChartDebugAxisBottom,
-                                          c.ChartDebugAxisLeft);
+    c.Series2 =
+        newSeries<QScatterSeries>(chart, "Series2", c.ChartDebugAxisBottom, c.ChartDebugAxisLeft);
     c.Series2->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
     c.Series2->setMarkerSize(7); // three pixels each side of the point
     c.Series2->setColor(QColor::fromRgb(kSamplePick));
@@ -800,13 +795,17 @@ void ControlsBuilder::createErrMapTab() {
     c.btnErrorMapSaveFile = newButton(tab, "btnErrorMapSaveFile", QStringLiteral("Save to file"),
                                       QRect(426, 8, 140, 30));
 
-    c.chartErrMap = newChartView(tab, "chartErrMap", QRect(4, 46, 566, 364));
-    c.chartErrMapAxisBottom = newAxis(c.chartErrMap, "chartErrMapAxisBottom", Qt::AlignBottom, 0,
-                                      511, QStringLiteral("Position (deg)"));
-    c.chartErrMapAxisLeft = newAxis(c.chartErrMap, "chartErrMapAxisLeft", Qt::AlignLeft, -100, 100,
+    TChartView* chart = newChartView(tab, "chartErrMap", QRect(4, 46, 566, 364));
+    c.chartErrMap = chart;
+    // 0 to 512 in steps of 128: the ticks fall on whole points.
+    c.chartErrMapAxisBottom = newAxis(chart, "chartErrMapAxisBottom", Qt::AlignBottom, 0, 512,
+                                      QStringLiteral("Position (deg)"));
+    c.chartErrMapAxisBottom->setLabelFormat(QStringLiteral("%d"));
+    c.chartErrMapAxisLeft = newAxis(chart, "chartErrMapAxisLeft", Qt::AlignLeft, -100, 100,
                                     QStringLiteral("Correction (counts)"));
-    c.Series1 = newSeries<QLineSeries>(c.chartErrMap, "Series1", c.chartErrMapAxisBottom,
-                                       c.chartErrMapAxisLeft);
+    c.Series1 =
+        newSeries<QLineSeries>(chart, "Series1", c.chartErrMapAxisBottom, c.chartErrMapAxisLeft);
+    c.Series1->setColor(QColor::fromRgb(kErrMapLine));
     // Square point markers on the line.
     QImage square(5, 5, QImage::Format_ARGB32);
     square.fill(c.Series1->color());

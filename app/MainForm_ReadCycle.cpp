@@ -254,11 +254,13 @@ void TMainForm::ConnectReadingHandlers() {
 
 void TMainForm::btnReadEncoderClick() {
     FrameCounter += 1.0f;
+    LastReadingOk = false;
     ToggleActivityLamp();
     if (EncoderType == TwoChannelEncoder && !readSecondChannel(*this))
         return;
     if (!readPosition(*this))
         return;
+    LastReadingOk = true;
     showPosition(*this);
     showLamps(*this);
     showDetailedStatusBits(*this);

@@ -4,6 +4,7 @@
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Q714_SPI_Dravonel.h"
 #include "UserInteraction.h"
+#include "Widgets.h"
 
 #include <QFileInfo>
 #include <QImage>
@@ -302,6 +303,8 @@ void TMainForm::btnSaveSignalLvlChartClick() {
 bool TMainForm::SaveChartAsPNG(QChartView* chart, const QString& fileName) {
     const QString pngName = withPngSuffix(fileName);
     bool written = false;
+    if (auto* lazy = qobject_cast<TChartView*>(chart))
+        lazy->Assemble(); // a chart not shown yet has no graphics
     if (chart) {
         QImage image(chart->size(), QImage::Format_RGB16);
         image.fill(Qt::white);

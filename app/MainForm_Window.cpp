@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -43,6 +44,15 @@ double roundToSignificant(double value, int significant) {
     const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
     const double scale = std::pow(10.0, significant - magnitude);
     return std::round(value * scale) / scale;
+}
+
+// The number text with its decimal separator replaced by `separator` (when
+// not null); the decimal separator is the last one in the text.
+QString withDecimalSeparator(QString text, const QLocale& locale, QChar separator) {
+    const qsizetype point = text.lastIndexOf(locale.decimalPoint());
+    if (!separator.isNull() && point >= 0)
+        text.replace(point, locale.decimalPoint().size(), separator);
+    return text;
 }
 
 } // namespace
@@ -183,6 +193,10 @@ void TMainForm::queueMemoText(const QString& lines) {
 void TMainForm::FlushMemo() {
     if (pendingMemoLines.isEmpty())
         return;
+    // Two characters of the fixed-pitch font; measured with the first line,
+    // not while the window starts.
+    if (Memo1->document()->isEmpty())
+        Memo1->setTabStopDistance(QFontMetricsF(Memo1->font()).horizontalAdvance(' ') * 2);
     // One paragraph per entry; the memo drops its oldest lines beyond
     // MemoMaxLines by itself.
     Memo1->appendPlainText(pendingMemoLines.join(QLatin1Char('\n')));
@@ -212,6 +226,10 @@ void TMainForm::ConnectWorkflowHandlers() {
     connect(seNominator, &QSpinBox::valueChanged, this, &TMainForm::seNominatorChange);
     connect(seDenominator, &QSpinBox::valueChanged, this, &TMainForm::seNominatorChange);
     ConnectReadingHandlers();
+    ConnectConfigurationHandlers();
+    ConnectSelfCalibrationHandlers();
+    ConnectDiagnosticsHandlers();
+    ConnectErrorMapHandlers();
     ConnectDebugHandlers();
     ConnectPowerCyclingHandlers();
     ConnectPositionNoiseHandlers();
@@ -220,11 +238,15 @@ void TMainForm::ConnectWorkflowHandlers() {
 QString TMainForm::FixedText(double value, int decimals, int significant) const {
     QLocale plain = FormatSettings;
     plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
-    return plain.toString(roundToSignificant(value, significant), 'f', decimals);
+    return withDecimalSeparator(
+        plain.toString(roundToSignificant(value, significant), 'f', decimals), plain,
+        DecimalSeparator);
 }
 
 QString TMainForm::GroupedText(double value, int decimals, int significant) const {
     QLocale grouped = FormatSettings;
     grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return grouped.toString(roundToSignificant(value, significant), 'f', decimals);
+    return withDecimalSeparator(
+        grouped.toString(roundToSignificant(value, significant), 'f', decimals), grouped,
+        DecimalSeparator);
 }

@@ -11,6 +11,10 @@
 //   MainForm_SignalLevel.cpp   signal level tab, charts and chart export
 //   MainForm_Display.cpp       display of readings at the screen's pace
 //   MainForm_Update.cpp        start-up update check
+//   MainForm_Configuration.cpp configuration tab and the tab-change refresh
+//   MainForm_SelfCalibration.cpp  self-calibration tab
+//   MainForm_Diagnostics.cpp   diagnostics tab actions
+//   MainForm_ErrorMap.cpp      error map tab
 //   MainForm_Debug.cpp         debug step of the read cycle, debug
 //                              recording, Debug tab view
 //   MainForm_PowerCycling.cpp  power-cycling test
@@ -73,6 +77,9 @@ public:
     // Decimal and thousands separators for displayed numbers; starts from
     // the user's locale.
     QLocale FormatSettings;
+    // A decimal separator that a workflow has fixed for the rest of the run
+    // (null: the one of FormatSettings).
+    QChar DecimalSeparator;
 
     // The log memo. Every call adds whole lines: `text` is its own line (CR LF
     // inside it breaks it into several); the communication log is appended
@@ -120,6 +127,9 @@ public:
     void seDelayBetweenReadingsChange();
     // The status texts of the last cycle, one per line ending with CR LF.
     QString DetailedStatusText;
+    // Whether the last cycle read the position (its flags may still show
+    // errors the encoder reported).
+    bool LastReadingOk = false;
     // Texts of the set status bits for a status register of that size.
     static QString StatusBitTexts(quint32 status, qint32 registerSize);
     // Debug step at the end of a successful cycle.
@@ -170,6 +180,38 @@ public:
     void ShowUpdateStatus(const QString& text);
     void btnEnableUpdateCheckClick();
     void ConnectUpdateHandlers();
+
+    // Configuration tab (MainForm_Configuration.cpp); PageChange lives there
+    void btnWriteZeroClick();
+    void btnWriteFilterClick();
+    void btnMTerrArcWriteClick();
+    void btnApplyMTClick();
+    void btnSaveFlashClick();
+    void btnFactoryResetClick();
+    void btnUlvaxSetZeroClick();
+    void ConnectConfigurationHandlers();
+
+    // Self-calibration tab (MainForm_SelfCalibration.cpp)
+    void btnSelfCalStartClick();
+    void tmrSelfCalWaitTimer();
+    void btnSelfCalReadStatusClick();
+    // Tab-change refresh of the arc and time-out fields, then Read status.
+    void RefreshSelfCalibrationPage();
+    void ConnectSelfCalibrationHandlers();
+
+    // Diagnostics tab (MainForm_Diagnostics.cpp)
+    void btnClearPersistentStatusClick();
+    void btnDecodingSafetyResetClick();
+    void btnReadWriteAccessRegisterClick();
+    void btnResetDravonelProtocolClick();
+    void ConnectDiagnosticsHandlers();
+
+    // Error map tab (MainForm_ErrorMap.cpp)
+    void btnReadErrMapClick();
+    void btnErrorMapSaveFileClick();
+    void ConnectErrorMapHandlers();
+    // When the progress bar was last painted at once (steady clock, ms).
+    qint64 ErrMapProgressPaintedMs = 0;
 
     // Fixed-point text with the window's decimal separator: `decimals`
     // decimals after rounding to `significant` significant digits.

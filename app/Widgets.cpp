@@ -4,6 +4,8 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QRadioButton>
+#include <QtCharts/QAbstractAxis>
+#include <QtCharts/QAbstractSeries>
 
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns,
                          QWidget* parent)
@@ -62,4 +64,31 @@ QLabel* NewPlainLabel(const QString& text, QWidget* parent) {
     label->setTextFormat(Qt::PlainText);
     label->setText(text);
     return label;
+}
+
+TChartView::TChartView(QChart* chart, QWidget* parent) : QChartView(chart, parent) {}
+
+void TChartView::AddAxis(QAbstractAxis* axis, Qt::Alignment side) {
+    pendingAxes.append({axis, side});
+}
+
+void TChartView::AddSeries(QAbstractSeries* series, QAbstractAxis* xAxis, QAbstractAxis* yAxis) {
+    pendingSeries.append({series, xAxis, yAxis});
+}
+
+void TChartView::Assemble() {
+    for (const PendingAxis& a : pendingAxes)
+        chart()->addAxis(a.axis, a.side);
+    for (const PendingSeries& s : pendingSeries) {
+        chart()->addSeries(s.series);
+        s.series->attachAxis(s.xAxis);
+        s.series->attachAxis(s.yAxis);
+    }
+    pendingAxes.clear();
+    pendingSeries.clear();
+}
+
+void TChartView::showEvent(QShowEvent* event) {
+    Assemble();
+    QChartView::showEvent(event);
 }

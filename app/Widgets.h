@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QRgb>
 #include <QStringList>
+#include <QtCharts/QChartView>
 
 class QButtonGroup;
 class QLabel;
@@ -43,3 +44,35 @@ private:
 void SetPanelColor(QWidget* panel, QRgb colour);
 // The background colour of a panel as 0xRRGGBB (no alpha), as set by SetPanelColor.
 QRgb PanelColor(const QWidget* panel);
+
+// A chart view that puts its axes and series into its chart only when it is
+// first shown or drawn: building a chart's graphics costs start-up time, and
+// the window's charts sit on tabs that are not open at start. The axis and
+// series objects exist from the start, so data and ranges can be set at any
+// time.
+class TChartView : public QChartView {
+    Q_OBJECT
+
+public:
+    explicit TChartView(QChart* chart, QWidget* parent = nullptr);
+    void AddAxis(QAbstractAxis* axis, Qt::Alignment side);
+    void AddSeries(QAbstractSeries* series, QAbstractAxis* xAxis, QAbstractAxis* yAxis);
+    // Puts what was added so far into the chart; done on the first show.
+    void Assemble();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    struct PendingAxis {
+        QAbstractAxis* axis;
+        Qt::Alignment side;
+    };
+    struct PendingSeries {
+        QAbstractSeries* series;
+        QAbstractAxis* xAxis;
+        QAbstractAxis* yAxis;
+    };
+    QList<PendingAxis> pendingAxes;
+    QList<PendingSeries> pendingSeries;
+};

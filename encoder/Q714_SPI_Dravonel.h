@@ -9,8 +9,8 @@
 // EncoderPosition.ErrComm (the identification request "j" does not).
 //
 // Implemented by concern in Q714_SPI_Dravonel_Registers.cpp,
-// _Identification.cpp, _Frames.cpp, _Operations.cpp; module state in
-// _State.cpp.
+// _Identification.cpp, _Frames.cpp, _Operations.cpp, _Settings.cpp; module
+// state in _State.cpp.
 
 #include "Enkoderji_splosno.h"
 
@@ -156,6 +156,30 @@ bool Dravonel_PresetMultiturnCounter(quint16 preset);
 // "Write status: [0xNN] " + the decoded status, or LastError when the read
 // fails.
 QString Dravonel_GetWriteAccesStatusRegister();
+
+// ---------------------------------------------------------------------------
+// Settings, self-calibration parameters, diagnostics and error map
+// (Q714_SPI_Dravonel_Settings.cpp): register accesses of the Configuration,
+// Self-Calibration, Diagnostics and Error Map workflows. Each is announced in
+// the communication log by its register variable's name.
+
+bool Dravonel_ReadPositionOffset(quint32& offset);
+bool Dravonel_WritePositionOffset(quint32 offset);
+bool Dravonel_ReadPositionFilter(quint32& filter);
+bool Dravonel_WritePositionFilter(quint32 filter);
+bool Dravonel_ReadMultiturnErrorArc(quint8& degrees);
+// The value goes out as given: the encoder itself refuses one above 255.
+bool Dravonel_WriteMultiturnErrorArc(quint32 degrees);
+bool Dravonel_ReadSelfCalArc(quint16& degrees);
+bool Dravonel_ReadSelfCalTimeout(quint8& seconds);
+// Reads a 2-byte register at a fixed address, without a log marker (the
+// extra self-calibration results).
+bool Dravonel_ReadWord(quint32 address, quint16& word);
+// Sets the recorded decoding safety margin "PER" back to 32000.
+bool Dravonel_ResetDecodingSafetyMargin();
+// One correction of the error map, point 0 to 511, in counts. Firmware 2
+// sends the value low byte first.
+bool Dravonel_ReadErrorMapPoint(int point, qint16& correction);
 
 // ---------------------------------------------------------------------------
 // Debug data (Q714_SPI_Dravonel_DebugData.cpp)

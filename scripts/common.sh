@@ -45,10 +45,13 @@ packages_for_missing_qt_modules() {
         done
 }
 
-build_tree() {
-    local type=${1:-RelWithDebInfo} log
+# Configures a build folder (type and extra CMake options after it); when the
+# configuration fails, prints the apt-get line that would mend it.
+configure_tree() {
+    local folder=$1 type=$2 log
+    shift 2
     log=$(mktemp)
-    if ! cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="$type" >"$log" 2>&1; then
+    if ! cmake -S "$ROOT" -B "$folder" -DCMAKE_BUILD_TYPE="$type" "$@" >"$log" 2>&1; then
         cat "$log" >&2
         echo >&2
         echo "Configuration failed. This line installs what the build needs:" >&2
@@ -58,5 +61,9 @@ build_tree() {
         exit 1
     fi
     rm -f "$log"
+}
+
+build_tree() {
+    configure_tree "$BUILD_DIR" "${1:-RelWithDebInfo}"
     cmake --build "$BUILD_DIR" -j"$(nproc)"
 }

@@ -165,6 +165,18 @@ EncoderProfile type6Workaround() {
     return p;
 }
 
+EncoderProfile type6Multiturn17ExtraResults() {
+    EncoderProfile p = base("t6-mt17-w",
+                            "U4 map, 4-byte self-calibration status, part letter W (extra "
+                            "results), firmware 4.0 with source revision 9310 (a run ends when "
+                            "its results change)",
+                            "84JW306KTM17MWV100", 6, 17, true);
+    useFirmware4(p, 0, 2, 9310, 0x1C0FFEE7);
+    p.serialNumber = "UX6-17-000009310";
+    p.signalLevelBase = 160;
+    return p;
+}
+
 EncoderProfile type7Multiturn18() {
     EncoderProfile p = base("t7-mt18",
                             "two rings: channel 1 in the trailing bytes (9-byte stream), "
@@ -189,9 +201,19 @@ EncoderProfile type7Singleturn20() {
 } // namespace
 
 QList<EncoderProfile> EncoderCatalogue() {
-    return {type2Multiturn17(),    type1Singleturn19(), type1Multiturn20(),  type2Singleturn22(),
-            type2NonInvertedCrc(), type3Singleturn18(), type4Singleturn20(), type5Singleturn21(),
-            type6Multiturn19(),    type6Workaround(),   type7Multiturn18(),  type7Singleturn20()};
+    return {type2Multiturn17(),
+            type1Singleturn19(),
+            type1Multiturn20(),
+            type2Singleturn22(),
+            type2NonInvertedCrc(),
+            type3Singleturn18(),
+            type4Singleturn20(),
+            type5Singleturn21(),
+            type6Multiturn19(),
+            type6Workaround(),
+            type6Multiturn17ExtraResults(),
+            type7Multiturn18(),
+            type7Singleturn20()};
 }
 
 std::optional<EncoderProfile> FindEncoderProfile(const QString& name) {

@@ -32,8 +32,6 @@ constexpr quint32 DebugBlock = 0x200; // 33 words of the firmware 2.x debug bloc
 constexpr quint32 DebugProtocol4 = 0x20000;
 } // namespace FixedRegister
 
-constexpr int ErrorMapPoints = 512;
-
 // Codes written to the command register.
 namespace EncoderCommand {
 constexpr quint8 StartSelfCal = 0x41;

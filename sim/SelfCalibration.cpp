@@ -1,20 +1,45 @@
 #include "SelfCalibration.h"
 
+namespace {
+
+constexpr int SmallestArc = 10;
+constexpr int LargestArc = 360;
+
+bool measures(SelfCalOutcome outcome) {
+    return outcome == SelfCalOutcome::Success || outcome == SelfCalOutcome::NoCorrection;
+}
+
+} // namespace
+
 void SelfCalibration::Start(int arcDegrees, int timeoutSeconds, bool encoderInError) {
-    int runMs = durationMs;
-    outcome = Outcome::Success;
-    if (arcDegrees < 10 || arcDegrees > 360) {
-        outcome = Outcome::ArcOutOfRange;
-        runMs = 0;
-    } else if (encoderInError) {
-        outcome = Outcome::EncoderError;
-        runMs = 0;
-    } else if (timeoutSeconds > 0 && timeoutSeconds * 1000 < durationMs) {
-        outcome = Outcome::Timeout;
-        runMs = timeoutSeconds * 1000;
-    }
+    outcome = forcedOutcome != Outcome::Auto ? forcedOutcome
+                                             : decide(arcDegrees, timeoutSeconds, encoderInError);
     running = true;
-    endTime = Clock::now() + std::chrono::milliseconds(runMs);
+    endTime = Clock::now() + std::chrono::milliseconds(runMs(timeoutSeconds));
+}
+
+SelfCalOutcome SelfCalibration::decide(int arcDegrees, int timeoutSeconds,
+                                       bool encoderInError) const {
+    if (arcDegrees < SmallestArc || arcDegrees > LargestArc)
+        return Outcome::ArcOutOfRange;
+    if (encoderInError)
+        return Outcome::EncoderError;
+    if (timeoutSeconds > 0 && timeoutSeconds * 1000 < durationMs)
+        return Outcome::Timeout;
+    return Outcome::Success;
+}
+
+// A refused start ends at once; a time-out ends when the encoder gives up.
+int SelfCalibration::runMs(int timeoutSeconds) const {
+    switch (outcome) {
+    case Outcome::ArcOutOfRange:
+    case Outcome::EncoderError:
+        return 0;
+    case Outcome::Timeout:
+        return timeoutSeconds > 0 ? qMin(durationMs, timeoutSeconds * 1000) : durationMs;
+    default:
+        return durationMs;
+    }
 }
 
 bool SelfCalibration::Busy() {
@@ -27,7 +52,7 @@ void SelfCalibration::finish() {
     running = false;
     const quint32 counter = (status + 1) & 3;
     status = counter | outcomeBits();
-    if (outcome != Outcome::Success)
+    if (!measures(outcome))
         return;
     // Every run measures slightly different values, so a new result is
     // recognisable by its text.
@@ -43,8 +68,11 @@ void SelfCalibration::finish() {
 quint32 SelfCalibration::outcomeBits() const {
     const bool oneByte = statusSize == 1;
     switch (outcome) {
+    case Outcome::Auto:
     case Outcome::Success:
         return oneByte ? 0 : 1u << 4;
+    case Outcome::NoCorrection:
+        return oneByte ? 1u << 5 : (1u << 4) | (1u << 5);
     case Outcome::ArcOutOfRange:
         return oneByte ? 1u << 4 : (1u << 6) | (1u << 13);
     case Outcome::EncoderError:

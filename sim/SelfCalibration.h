@@ -4,8 +4,14 @@
 // runs the encoder does not answer its register protocol.
 //
 // Status bits 0 and 1 count finished runs. Other bits, 1-byte status (U2):
-// 2 time-out, 3 calibration out of range, 4 arc out of range. 4-byte status
-// (U4): 4 successful, 6 failed, 8 time-out, 9 encoder in error, 13 out of range.
+// 2 time-out, 3 calibration out of range (also an encoder in error), 4 arc
+// out of range, 5 no correction necessary. 4-byte status (U4): 4 successful,
+// 5 no correction necessary, 6 failed, 8 time-out, 9 encoder in error, 13
+// out of range.
+//
+// The outcome follows from the arc (10 to 360 degrees), the encoder's error
+// state and the time-out (shorter than the run); a forced outcome replaces
+// that decision, so every outcome can be shown.
 
 #include <QtGlobal>
 #include <chrono>
@@ -19,12 +25,17 @@ struct SelfCalResults {
     quint16 eccPhaseExtra = 212;
 };
 
+enum class SelfCalOutcome { Auto, Success, NoCorrection, ArcOutOfRange, Timeout, EncoderError };
+
 class SelfCalibration {
 public:
     explicit SelfCalibration(int statusSize) : statusSize(statusSize) {}
 
     void SetDurationMs(int milliseconds) { durationMs = milliseconds < 0 ? 0 : milliseconds; }
     int DurationMs() const { return durationMs; }
+    // The outcome of the following runs; Auto decides it from the run's
+    // conditions.
+    void ForceOutcome(SelfCalOutcome outcome) { forcedOutcome = outcome; }
 
     // arcDegrees and timeoutSeconds are the encoder's register values.
     void Start(int arcDegrees, int timeoutSeconds, bool encoderInError);
@@ -37,14 +48,17 @@ public:
     const SelfCalResults& Results() const { return results; }
 
 private:
-    enum class Outcome { Success, ArcOutOfRange, EncoderError, Timeout };
+    using Outcome = SelfCalOutcome;
     using Clock = std::chrono::steady_clock;
 
+    Outcome decide(int arcDegrees, int timeoutSeconds, bool encoderInError) const;
+    int runMs(int timeoutSeconds) const;
     void finish();
     quint32 outcomeBits() const;
 
     int statusSize;
     int durationMs = 3000;
+    Outcome forcedOutcome = Outcome::Auto;
     bool running = false;
     Outcome outcome = Outcome::Success;
     Clock::time_point endTime;

@@ -3,6 +3,7 @@
 #include "SimulatedEncoder.h"
 
 #include "DebugRecord.h"
+#include "ErrorMap.h"
 
 #include <cmath>
 
@@ -70,10 +71,6 @@ RegisterOutcome outcomeOfFault(RegisterFault fault, bool isWrite) {
     return RegisterOutcome::Ok;
 }
 
-quint16 swapBytes(quint16 value) {
-    return static_cast<quint16>((value << 8) | (value >> 8));
-}
-
 // Encoders whose part letter (12th character of the part number) marks an
 // extended air gap report three extra self-calibration results.
 bool hasExtraCalResults(const QByteArray& identification) {
@@ -83,10 +80,11 @@ bool hasExtraCalResults(const QByteArray& identification) {
 } // namespace
 
 SimulatedEncoder::SimulatedEncoder(const EncoderProfile& p)
-    : profile(p), layout(LayoutOf(p.map)), shaft(p.stBits), selfCal(LayoutOf(p.map).calStatusSize),
-      signalLevelBase(p.signalLevelBase), channel1Offset(shaft.CountsPerTurn() / 8) {
+    : profile(p), layout(LayoutOf(p.map)), nvram(LayoutOf(p.map)), shaft(p.stBits),
+      selfCal(LayoutOf(p.map).calStatusSize), signalLevelBase(p.signalLevelBase),
+      channel1Offset(shaft.CountsPerTurn() / 8) {
     defineRegisters();
-    saveConfiguration();
+    filterInEffect = registers.Value(layout.filterPosVal);
 }
 
 // ---- Register definitions ----
@@ -96,9 +94,10 @@ void SimulatedEncoder::defineRegisters() {
     defineMeasuredRegisters();
     defineFirmwareAndSerialRegisters();
     defineFixedRegisters();
-    defineErrorMap();
+    DefineErrorMap(registers, layout.errorMap, CodeLengthOfPart(profile.identification),
+                   profile.fwMajor == 2); // firmware 2.x sends the low byte first
     DefineDebugRegisters(registers, profile.fwMajor == 4);
-    factoryReset();
+    nvram.FactoryReset(registers);
 }
 
 void SimulatedEncoder::defineConfigurationRegisters() {
@@ -176,45 +175,6 @@ void SimulatedEncoder::defineFixedRegisters() {
         registers.Define(U2Command, cell(1, RegisterAccess::WriteOnly));
 }
 
-void SimulatedEncoder::defineErrorMap() {
-    // A smooth correction curve, as a real eccentric installation gives.
-    const int codeLength = CodeLengthOfPart(profile.identification);
-    for (int i = 0; i < ErrorMapPoints; ++i) {
-        const double angle = 2 * Pi * i / ErrorMapPoints;
-        const double value = 38 * std::sin(angle + 0.6) + 11 * std::sin(2 * angle + 2.2) +
-                             4 * std::sin(codeLength * angle);
-        const quint16 word = static_cast<quint16>(static_cast<qint16>(std::lround(value)));
-        // Firmware 2.x sends the correction low byte first.
-        const quint32 address = layout.errorMap + 2 * i;
-        registers.Define(address, readOnly(2));
-        registers.Set(address, profile.fwMajor == 2 ? swapBytes(word) : word);
-    }
-}
-
-// ---- Settings in non-volatile memory ----
-
-void SimulatedEncoder::saveConfiguration() {
-    nvram.clear();
-    for (quint32 address : {layout.posOffset, layout.filterPosVal, layout.mtPreset,
-                            layout.mtErrThreshold, layout.calAngle, layout.calTimeout})
-        if (registers.Has(address))
-            nvram.insert(address, registers.Value(address));
-}
-
-void SimulatedEncoder::restoreConfiguration() {
-    for (auto it = nvram.cbegin(); it != nvram.cend(); ++it)
-        registers.Set(it.key(), it.value());
-}
-
-void SimulatedEncoder::factoryReset() {
-    registers.Set(layout.posOffset, 0);
-    registers.Set(layout.filterPosVal, 4);
-    registers.Set(layout.mtPreset, 0);
-    registers.Set(layout.mtErrThreshold, 30);
-    registers.Set(layout.calAngle, 360);
-    registers.Set(layout.calTimeout, 10);
-}
-
 // ---- Supply ----
 
 void SimulatedEncoder::PowerOn() {
@@ -225,7 +185,9 @@ void SimulatedEncoder::PowerOn() {
     powerOnTime = Clock::now();
     if (const qint64 jump = powerOnJump.OnPowerOn())
         shaft.SetPosition(shaft.TruePosition() + jump);
-    restoreConfiguration();
+    nvram.Restore(registers);
+    filterInEffect = registers.Value(layout.filterPosVal);
+    applyPositionFilter();
     writeStatus = 0;
     ResetProtocol();
     storeDebugRecord(); // a fresh record is there from the start
@@ -255,6 +217,9 @@ QByteArray SimulatedEncoder::ReadRegister(int size, quint32 address, bool crcMat
     const RegisterOutcome fault = faultOutcome(address, false);
     if (fault != RegisterOutcome::Ok)
         return outcomeReply(fault);
+    const RegisterOutcome injected = outcomeOfFault(readFaults.Next(address), false);
+    if (injected != RegisterOutcome::Ok)
+        return outcomeReply(injected);
     refreshMeasuredRegisters();
     quint32 data = 0;
     const RegisterOutcome outcome = registers.Read(address, size, data);
@@ -322,14 +287,13 @@ void SimulatedEncoder::executeCommand(quint32 code, QByteArray& reply) {
         persistentStatus = LiveStatus();
         return;
     case EncoderCommand::SaveToNvram:
-        saveConfiguration();
+        nvram.Save(registers);
         return;
     case EncoderCommand::PresetMultiturn:
         presetMultiturn();
         return;
     case EncoderCommand::FactoryReset:
-        factoryReset();
-        saveConfiguration();
+        nvram.FactoryReset(registers);
         return;
     default:
         if (debugLatchCode < 0 || static_cast<quint32>(debugLatchCode) == code) {
@@ -421,6 +385,20 @@ void SimulatedEncoder::SetRegisterFault(quint32 address, RegisterFault fault) {
 void SimulatedEncoder::ClearRegisterFaults() {
     faults.clear();
     globalFault = RegisterFault::None;
+    readFaults.Clear();
+}
+
+void SimulatedEncoder::SetNoiseCounts(int counts) {
+    noiseCounts = qMax(0, counts);
+    applyPositionFilter();
+}
+
+// Filter values above the factory setting calm the noise in proportion
+// (8 halves it); lower ones leave it as it is.
+void SimulatedEncoder::applyPositionFilter() {
+    constexpr quint32 FactoryFilter = 4;
+    const quint32 filter = qMax(FactoryFilter, filterInEffect);
+    shaft.SetNoiseCounts(static_cast<int>(quint32(noiseCounts) * FactoryFilter / filter));
 }
 
 void SimulatedEncoder::latchDebugRecord() {

@@ -6,27 +6,16 @@
 
 #include "EncoderProfile.h"
 #include "PowerOnJump.h"
+#include "NonVolatileStore.h"
 #include "RegisterFile.h"
 #include "RegisterMap.h"
+#include "RegisterReadFaults.h"
 #include "SelfCalibration.h"
 #include "Shaft.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <chrono>
-
-// A fault that replaces the encoder's answer to register accesses.
-enum class RegisterFault {
-    None,
-    InvalidAddress, // "0x26:"
-    OutOfRange,     // "0x56:"
-    AccessDenied,   // "0x96:"
-    WrongSize,      // "0xee:"
-    WriteLocked,    // "0xf6:" to writes only
-    WriteCrc,       // "0xf9:" to writes only
-    ReadCrc,        // "0xe6:" to reads only
-    NoResponse      // "ERROR: no response from encoder after 3 retries"
-};
 
 // One position reading as the encoder's decoder sees it.
 struct PositionReading {
@@ -45,7 +34,8 @@ public:
     const RegisterMapLayout& Layout() const { return layout; }
 
     // Supply, switched by the adapter. Power-on reloads the saved settings
-    // and counts a power cycle; power-off aborts a self-calibration.
+    // (a new position filter takes effect then) and counts a power cycle;
+    // power-off aborts a self-calibration.
     void PowerOn();
     void PowerOff();
     bool Powered() const { return powered; }
@@ -66,7 +56,9 @@ public:
     // ---- Shaft ----
     void SetSpeedRpm(double rpm) { shaft.SetSpeedRpm(rpm); }
     void SetSpeedCountsPerSecond(double countsPerSecond);
-    void SetNoiseCounts(int counts) { shaft.SetNoiseCounts(counts); }
+    // Noise of the unfiltered reading; a position filter above the factory
+    // setting calms it.
+    void SetNoiseCounts(int counts);
     // Sets the position the encoder reports now (offset and preset included).
     void SetPosition(qint32 multiturn, quint32 singleturn);
     void SetPositionCounts(qint64 counts);
@@ -94,6 +86,10 @@ public:
     void ClearRegisterFaults();
     void SetSelfCalDurationMs(int milliseconds) { selfCal.SetDurationMs(milliseconds); }
     bool SelfCalRunning() { return selfCal.Busy(); }
+    void SetSelfCalOutcome(SelfCalOutcome outcome) { selfCal.ForceOutcome(outcome); }
+    // Read faults at an address or after a number of reads (cleared by
+    // ClearRegisterFaults too).
+    RegisterReadFaults& ReadFaults() { return readFaults; }
     // Command code that latches the debug record (default
     // EncoderCommand::DebugLatch); -1: every code that is not one of the
     // five other commands.
@@ -108,6 +104,7 @@ public:
     quint32 RegisterValue(quint32 address);
     void SetRegisterValue(quint32 address, quint32 value) { registers.Set(address, value); }
     quint32 PowerCycles() const { return powerCycles; }
+    const NonVolatileStore& Nvram() const { return nvram; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -117,10 +114,7 @@ private:
     void defineMeasuredRegisters();
     void defineFirmwareAndSerialRegisters();
     void defineFixedRegisters();
-    void defineErrorMap();
-    void saveConfiguration();
-    void restoreConfiguration();
-    void factoryReset();
+    void applyPositionFilter();
 
     RegisterOutcome faultOutcome(quint32 address, bool isWrite) const;
     void refreshMeasuredRegisters();
@@ -140,7 +134,7 @@ private:
     EncoderProfile profile;
     const RegisterMapLayout& layout;
     RegisterFile registers;
-    QHash<quint32, quint32> nvram; // saved settings, by register address
+    NonVolatileStore nvram;
     Shaft shaft;
     SelfCalibration selfCal;
 
@@ -163,6 +157,9 @@ private:
 
     QHash<quint32, RegisterFault> faults;
     RegisterFault globalFault = RegisterFault::None;
+    RegisterReadFaults readFaults;
+    int noiseCounts = 0;
+    quint32 filterInEffect; // the position filter since the last power-on
     int debugLatchCode = EncoderCommand::DebugLatch;
     int debugLatches = 0;
     bool errorLatched = false; // firmware 4 latches by itself when an error begins

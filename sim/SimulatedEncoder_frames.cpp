@@ -18,6 +18,11 @@ constexpr quint32 U4WarningBits = 0xFC00; // bits 15 to 10
 constexpr quint32 U2ForcedError = 1u << 2, U2ForcedWarning = 1u << 4;
 constexpr quint32 U4ForcedError = 1u << 4, U4ForcedWarning = 1u << 14;
 
+// The multi-turn sensor lags the single-turn one by up to this angle; a
+// multi-turn error arc below it makes the encoder report "Error Multiturn".
+constexpr quint32 MultiturnSensorLagDegrees = 12;
+constexpr quint32 U2MultiturnError = 1u << 15, U4MultiturnError = 1u << 9;
+
 qint64 floorDivide(qint64 value, qint64 divisor) {
     qint64 quotient = value / divisor;
     if (value % divisor != 0 && value < 0)
@@ -64,6 +69,10 @@ quint32 SimulatedEncoder::LiveStatus() const {
         status |= u4 ? U4ForcedError : U2ForcedError;
     if (forcedWarning)
         status |= u4 ? U4ForcedWarning : U2ForcedWarning;
+    const bool arcTooNarrow = registers.Has(layout.mtErrThreshold) &&
+                              registers.Value(layout.mtErrThreshold) < MultiturnSensorLagDegrees;
+    if (profile.multiturn && arcTooNarrow)
+        status |= u4 ? U4MultiturnError : U2MultiturnError;
     return status;
 }
 

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -114,6 +115,25 @@ const Option Options[] = {
      "How long a self-calibration runs; the encoder does not answer "
      "register accesses meanwhile.",
      "s", "3"},
+    {"selfcal-outcome",
+     "Outcome of every self-calibration run: auto (decided by the arc, 10 to 360 degrees, the "
+     "encoder's error state and the time-out against --selfcal-seconds), success, "
+     "no-correction, arc, timeout or error.",
+     "outcome", "auto"},
+    {"fail-read-at",
+     "Every register read at this address (hexadecimal, e.g. 1A58 for point 300 of the "
+     "error map of a U2 encoder) fails with the --read-fault reply.",
+     "hex", nullptr},
+    {"fail-read-after",
+     "After this many register reads that go ahead (connecting makes 9 to 19), "
+     "--failing-reads reads fail with the --read-fault reply.",
+     "n", nullptr},
+    {"failing-reads", "How many reads fail after --fail-read-after; 0: every later read.", "n",
+     "1"},
+    {"read-fault",
+     "Reply of a failing read: crc (0xe6:), invalid (0x26:), range (0x56:), denied (0x96:), "
+     "size (0xee:) or noresponse (\"ERROR: no response from encoder after 3 retries\").",
+     "kind", "crc"},
     {"d-form",
      "Form of the \"d\" reply: auto (22 characters multi-turn, 15 single-turn), "
      "15, 22 or 17 (turns only).",
@@ -199,6 +219,61 @@ bool numberOption(const QCommandLineParser& parser, const char* name, double& va
     return ok;
 }
 
+// Looks `text` up among `names`; the value at the same place, or nothing.
+template <typename T>
+std::optional<T> choice(const QString& text, const QStringList& names, const QList<T>& values) {
+    const qsizetype index = names.indexOf(text);
+    if (index < 0)
+        return std::nullopt;
+    return values[index];
+}
+
+std::optional<SelfCalOutcome> selfCalOutcome(const QCommandLineParser& parser) {
+    const auto outcome = choice<SelfCalOutcome>(
+        parser.value("selfcal-outcome"),
+        {"auto", "success", "no-correction", "arc", "timeout", "error"},
+        {SelfCalOutcome::Auto, SelfCalOutcome::Success, SelfCalOutcome::NoCorrection,
+         SelfCalOutcome::ArcOutOfRange, SelfCalOutcome::Timeout, SelfCalOutcome::EncoderError});
+    if (!outcome)
+        printLine(QStringLiteral(
+            "q714-sim: --selfcal-outcome is auto, success, no-correction, arc, timeout or error"));
+    return outcome;
+}
+
+// The read faults of --fail-read-at and --fail-read-after.
+bool configureReadFaults(const QCommandLineParser& parser, SimulatedEncoder& encoder) {
+    const auto fault = choice<RegisterFault>(
+        parser.value("read-fault"), {"crc", "invalid", "range", "denied", "size", "noresponse"},
+        {RegisterFault::ReadCrc, RegisterFault::InvalidAddress, RegisterFault::OutOfRange,
+         RegisterFault::AccessDenied, RegisterFault::WrongSize, RegisterFault::NoResponse});
+    if (!fault) {
+        printLine(QStringLiteral(
+            "q714-sim: --read-fault is crc, invalid, range, denied, size or noresponse"));
+        return false;
+    }
+    bool ok = true;
+    if (parser.isSet("fail-read-at")) {
+        const quint32 address = parser.value("fail-read-at").toUInt(&ok, 16);
+        if (!ok) {
+            printLine(QStringLiteral("q714-sim: --fail-read-at needs a hexadecimal address"));
+            return false;
+        }
+        encoder.ReadFaults().FailAt(address, *fault);
+    }
+    if (parser.isSet("fail-read-after")) {
+        bool failuresOk = false;
+        const int goodReads = parser.value("fail-read-after").toInt(&ok);
+        const int failures = parser.value("failing-reads").toInt(&failuresOk);
+        if (!ok || !failuresOk || goodReads < 0 || failures < 0) {
+            printLine(QStringLiteral(
+                "q714-sim: --fail-read-after and --failing-reads need numbers of 0 or more"));
+            return false;
+        }
+        encoder.ReadFaults().FailAfter(goodReads, *fault, failures);
+    }
+    return true;
+}
+
 bool configurePowerOnJump(const QCommandLineParser& parser, SimulatedAdapter& adapter) {
     double every = 0, degrees = 0;
     if (!numberOption(parser, "power-jump-every", every) ||
@@ -229,13 +304,19 @@ bool configureEncoder(const QCommandLineParser& parser, SimulatedAdapter& adapte
         printLine(QStringLiteral("q714-sim: --status needs hexadecimal bits"));
         return false;
     }
+    const std::optional<SelfCalOutcome> outcome = selfCalOutcome(parser);
+    if (!outcome)
+        return false;
     adapter.SetEncoderProfile(profile);
+    if (!adapter.WithEncoder([&](SimulatedEncoder& e) { return configureReadFaults(parser, e); }))
+        return false;
     adapter.WithEncoder([&](SimulatedEncoder& e) {
         e.SetPositionCounts(static_cast<qint64>(position));
         e.SetSpeedRpm(speed);
         e.SetNoiseCounts(static_cast<int>(noise));
         e.SetAmbientTemperature(temperature);
         e.SetSelfCalDurationMs(static_cast<int>(selfCal * 1000));
+        e.SetSelfCalOutcome(*outcome);
         e.SetErrorActive(parser.isSet("error"));
         e.SetWarningActive(parser.isSet("warning"));
         e.SetStatusBits(status);

@@ -60,6 +60,12 @@ QByteArray IntToStrZero(qint32 value, int width) {
     return text;
 }
 
+QString WithExtension(const QString& fileName, const QString& extension) {
+    const qsizetype nameStart = fileName.lastIndexOf(QLatin1Char('/')) + 1;
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return (dot >= nameStart ? fileName.left(dot) : fileName) + extension;
+}
+
 QString SimulatedAdapterFolder() {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty())

@@ -20,6 +20,11 @@ QByteArray KeepAlphaNum(const QByteArray& text);
 // only for widths 1 to 4 (15 with width 3 gives "015").
 QByteArray IntToStrZero(qint32 value, int width);
 
+// The file name with its extension (from the last full stop of the name on)
+// replaced by `extension` (e.g. ".csv"), or `extension` appended when the
+// name has none; full stops in folder names do not count.
+QString WithExtension(const QString& fileName, const QString& extension);
+
 // Waits the given milliseconds while processing window events. Events are
 // processed at least once, even for 0 ms; returns early once the application
 // is terminating.

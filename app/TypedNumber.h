@@ -1,0 +1,18 @@
+#pragma once
+// Numbers the user types into the edits of the settings workflows: signed
+// 32-bit decimal integers. Text that is no number at all takes the
+// workflow's default; a number beyond that range is refused, never cut.
+
+#include <QString>
+
+struct TypedNumber {
+    enum Kind { Number, NotANumber, OutOfRange };
+    Kind kind = NotANumber;
+    qint32 value = 0; // valid for Number
+
+    // The value, or `fallback` for text that is no number.
+    qint32 ValueOr(qint32 fallback) const { return kind == Number ? value : fallback; }
+};
+
+// Reads an optionally signed decimal integer; blanks around it are ignored.
+TypedNumber ParseTypedNumber(const QString& text);
