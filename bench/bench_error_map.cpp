@@ -10,6 +10,7 @@
 // machine; the ratio is of their total times. The median of the rounds'
 // ratios is printed too: on a loaded machine single rounds stall.
 #include "BareTerminal.h"
+#include "BenchWindow.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Q714_SPI_Dravonel.h"
 #include "Serial_driver.h"
@@ -38,20 +39,6 @@ QList<QByteArray> errorMapReads() {
                                     .toUpper()
                                     .rightJustified(8, '0'); // the U2 map of t2-mt17
     return commands;
-}
-
-bool connectEncoder(TMainForm& form) {
-    form.initTimerTimer();
-    if (!COMPortHandle)
-        return false;
-    form.btnPowerONClick();
-    form.btnConnectEncoderClick();
-    form.Page->setTabVisible(ErrorMapTab, true);
-    form.Page->setCurrentWidget(form.tabErrMap);
-    form.show();
-    QApplication::processEvents();
-    form.Memo1->clear(); // from here on only failed reads write to it
-    return form.btnReadErrMap->isEnabled() && EncoderType == 2;
 }
 
 double secondsOf(const std::function<bool()>& phase, bool& ok) {
@@ -94,8 +81,11 @@ int main(int argc, char* argv[]) {
         return std::printf("P4: the simulator did not start\n"), 1;
     WindowFixture window(QStringLiteral("bench"), WindowFixture::KeepRuntimeFolder);
     TMainForm& form = window.Form();
-    if (!connectEncoder(form))
+    if (!ConnectWindowToSimulator(form) || EncoderType != 2)
         return std::printf("P4: no encoder connected\n"), 1;
+    form.Page->setTabVisible(ErrorMapTab, true);
+    form.Page->setCurrentWidget(form.tabErrMap);
+    QApplication::processEvents();
 
     const QList<QByteArray> commands = errorMapReads();
     const auto readMap = [&] {

@@ -5,6 +5,7 @@
 // after the first minute (memo full, caches warm) it must stay flat.
 //
 //   xvfb-run -a build/bench/bench_memory [minutes]
+#include "BenchWindow.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Serial_driver.h"
 #include "SimProcess.h"
@@ -41,15 +42,10 @@ int main(int argc, char* argv[]) {
         return std::printf("memory: the simulator did not start\n"), 1;
     WindowFixture window(QStringLiteral("bench"), WindowFixture::KeepRuntimeFolder);
     TMainForm& form = window.Form();
-    form.initTimerTimer();
-    form.btnPowerONClick();
-    form.btnConnectEncoderClick();
-    form.seDelayBetweenReadings->setValue(0);
-    form.show();
+    if (!ConnectWindowToSimulator(form))
+        return std::printf("memory: no encoder connected\n"), 1;
     form.cbLogErrors->setChecked(true);
     form.cbLogComms->click();
-    if (!COMPortHandle || !form.cbReadEncConstantly->isEnabled())
-        return std::printf("memory: no encoder connected\n"), 1;
 
     QElapsedTimer clock;
     clock.start();

@@ -12,6 +12,7 @@
 //   bench_noise_recording [--rounds N] [--memory-seconds S]
 //   (defaults: 2 rounds, 60 s; the full figure is --memory-seconds 600)
 #include "BareTerminal.h"
+#include "BenchWindow.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Q714_SPI_Dravonel.h"
 #include "Serial_driver.h"
@@ -33,19 +34,6 @@
 namespace {
 
 constexpr int NoiseCycles = 5000;
-
-bool connectEncoder(TMainForm& form) {
-    form.initTimerTimer();
-    if (!COMPortHandle)
-        return false;
-    form.btnPowerONClick();
-    form.btnConnectEncoderClick();
-    form.seDelayBetweenReadings->setValue(0);
-    form.show();
-    QApplication::processEvents();
-    form.Memo1->clear(); // from here on only failed readings write to it
-    return form.btnReadEncoder->isEnabled();
-}
 
 // The exchanges of one recorded read cycle (after the supply refresh).
 QList<QByteArray> recordedCycleCommands(TMainForm& form, SimulatedAdapter& adapter) {
@@ -157,7 +145,7 @@ int main(int argc, char* argv[]) {
         return std::printf("P5: the simulator did not start\n"), 1;
     WindowFixture window(QStringLiteral("bench"), WindowFixture::KeepRuntimeFolder);
     TMainForm& form = window.Form();
-    if (!connectEncoder(form))
+    if (!ConnectWindowToSimulator(form))
         return std::printf("P5: no encoder connected\n"), 1;
     QTemporaryDir folder;
     form.DebugRecordFolder = folder.path();

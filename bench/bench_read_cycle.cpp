@@ -8,6 +8,7 @@
 //
 //   xvfb-run -a build/bench/bench_read_cycle [rounds] [seconds per phase]
 #include "BareTerminal.h"
+#include "BenchWindow.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Q714_SPI_Dravonel.h"
 #include "Serial_driver.h"
@@ -39,20 +40,6 @@ struct Phase {
         return *this;
     }
 };
-
-bool connectEncoder(TMainForm& form) {
-    form.initTimerTimer();
-    if (!COMPortHandle)
-        return false;
-    form.btnPowerONClick();
-    form.btnConnectEncoderClick();
-    form.Page->setCurrentWidget(form.tabInit);
-    form.seDelayBetweenReadings->setValue(0);
-    form.show();
-    QApplication::processEvents();
-    form.ClearMemo(); // from here on only failed readings write to it
-    return form.cbReadEncConstantly->isEnabled();
-}
 
 // The user's continuous reading: tick "Read constantly", untick it after
 // `seconds`. The loop runs inside the click, as it does for the user.
@@ -97,8 +84,10 @@ int main(int argc, char* argv[]) {
         return std::printf("P3: the simulator did not start\n"), 1;
     WindowFixture window(QStringLiteral("bench"), WindowFixture::KeepRuntimeFolder);
     TMainForm& form = window.Form();
-    if (!connectEncoder(form))
+    if (!ConnectWindowToSimulator(form))
         return std::printf("P3: no encoder connected\n"), 1;
+    form.Page->setCurrentWidget(form.tabInit);
+    QApplication::processEvents();
     BareTerminal bare;
     bare.Attach(int(COMPortHandle->handle()));
 

@@ -5,8 +5,8 @@
 // SimulatedAdapter guards it with its lock.
 
 #include "EncoderProfile.h"
-#include "PowerOnJump.h"
 #include "NonVolatileStore.h"
+#include "PowerOnJump.h"
 #include "RegisterFile.h"
 #include "RegisterMap.h"
 #include "RegisterReadFaults.h"

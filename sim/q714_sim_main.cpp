@@ -2,6 +2,7 @@
 // pseudo-terminal and announces it to the tool, until SIGINT or SIGTERM.
 #include "Announcement.h"
 #include "Orodja.h"
+#include "ProgramOptions.h"
 #include "PtySimulator.h"
 #include "SimulatedAdapter.h"
 
@@ -40,14 +41,7 @@ Positions are in counts: turns x 2^(single-turn bits) + single-turn count.
 The encoder model fixes the type, register map, resolution, firmware and
 which optional registers exist; see --list-models.)";
 
-struct Option {
-    const char* name;
-    const char* description;
-    const char* valueName; // nullptr for a switch
-    const char* defaultValue;
-};
-
-const Option Options[] = {
+const ProgramOption Options[] = {
     {"model", "Encoder model behind the adapter, by name (see --list-models).", "name", "t2-mt17"},
     {"list-models", "Print the catalogue of encoder models, one per line, and exit.", nullptr,
      nullptr},
@@ -148,31 +142,6 @@ const Option Options[] = {
     {"verbose", "Print every command received.", nullptr, nullptr},
 };
 
-void addOptions(QCommandLineParser& parser) {
-    parser.setApplicationDescription(QString::fromUtf8(Description));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    for (const Option& option : Options) {
-        QCommandLineOption o(QString::fromLatin1(option.name),
-                             QString::fromUtf8(option.description));
-        if (option.valueName)
-            o.setValueName(QString::fromLatin1(option.valueName));
-        if (option.defaultValue) {
-            o.setDefaultValue(QString::fromUtf8(option.defaultValue));
-            o.setDescription(
-                o.description() +
-                QStringLiteral(" Default: %1.").arg(QString::fromUtf8(option.defaultValue)));
-        }
-        parser.addOption(o);
-    }
-}
-
-void printLine(const QString& line) {
-    std::fputs(line.toLocal8Bit().constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 QString firmwareText(const EncoderProfile& p) {
     if (!p.firmwareRegisters)
         return QStringLiteral("none");
@@ -206,16 +175,16 @@ QString catalogueHeading() {
 }
 
 void listModels() {
-    printLine(catalogueHeading());
+    PrintLine(catalogueHeading());
     for (const EncoderProfile& profile : EncoderCatalogue())
-        printLine(modelLine(profile));
+        PrintLine(modelLine(profile));
 }
 
 bool numberOption(const QCommandLineParser& parser, const char* name, double& value) {
     bool ok = false;
     value = parser.value(QString::fromLatin1(name)).toDouble(&ok);
     if (!ok)
-        printLine(QStringLiteral("q714-sim: --%1 needs a number").arg(QLatin1String(name)));
+        PrintLine(QStringLiteral("q714-sim: --%1 needs a number").arg(QLatin1String(name)));
     return ok;
 }
 
@@ -235,7 +204,7 @@ std::optional<SelfCalOutcome> selfCalOutcome(const QCommandLineParser& parser) {
         {SelfCalOutcome::Auto, SelfCalOutcome::Success, SelfCalOutcome::NoCorrection,
          SelfCalOutcome::ArcOutOfRange, SelfCalOutcome::Timeout, SelfCalOutcome::EncoderError});
     if (!outcome)
-        printLine(QStringLiteral(
+        PrintLine(QStringLiteral(
             "q714-sim: --selfcal-outcome is auto, success, no-correction, arc, timeout or error"));
     return outcome;
 }
@@ -247,7 +216,7 @@ bool configureReadFaults(const QCommandLineParser& parser, SimulatedEncoder& enc
         {RegisterFault::ReadCrc, RegisterFault::InvalidAddress, RegisterFault::OutOfRange,
          RegisterFault::AccessDenied, RegisterFault::WrongSize, RegisterFault::NoResponse});
     if (!fault) {
-        printLine(QStringLiteral(
+        PrintLine(QStringLiteral(
             "q714-sim: --read-fault is crc, invalid, range, denied, size or noresponse"));
         return false;
     }
@@ -255,7 +224,7 @@ bool configureReadFaults(const QCommandLineParser& parser, SimulatedEncoder& enc
     if (parser.isSet("fail-read-at")) {
         const quint32 address = parser.value("fail-read-at").toUInt(&ok, 16);
         if (!ok) {
-            printLine(QStringLiteral("q714-sim: --fail-read-at needs a hexadecimal address"));
+            PrintLine(QStringLiteral("q714-sim: --fail-read-at needs a hexadecimal address"));
             return false;
         }
         encoder.ReadFaults().FailAt(address, *fault);
@@ -265,7 +234,7 @@ bool configureReadFaults(const QCommandLineParser& parser, SimulatedEncoder& enc
         const int goodReads = parser.value("fail-read-after").toInt(&ok);
         const int failures = parser.value("failing-reads").toInt(&failuresOk);
         if (!ok || !failuresOk || goodReads < 0 || failures < 0) {
-            printLine(QStringLiteral(
+            PrintLine(QStringLiteral(
                 "q714-sim: --fail-read-after and --failing-reads need numbers of 0 or more"));
             return false;
         }
@@ -301,7 +270,7 @@ bool configureEncoder(const QCommandLineParser& parser, SimulatedAdapter& adapte
     bool statusOk = false;
     const quint32 status = parser.value("status").toUInt(&statusOk, 16);
     if (!statusOk) {
-        printLine(QStringLiteral("q714-sim: --status needs hexadecimal bits"));
+        PrintLine(QStringLiteral("q714-sim: --status needs hexadecimal bits"));
         return false;
     }
     const std::optional<SelfCalOutcome> outcome = selfCalOutcome(parser);
@@ -344,7 +313,7 @@ bool configureAdapter(const QCommandLineParser& parser, SimulatedAdapter& adapte
     const QString form = parser.value("d-form");
     const QStringList forms = {"auto", "15", "22", "17"};
     if (!forms.contains(form)) {
-        printLine(QStringLiteral("q714-sim: --d-form is auto, 15, 22 or 17"));
+        PrintLine(QStringLiteral("q714-sim: --d-form is auto, 15, 22 or 17"));
         return false;
     }
     const StatusReplyForm replyForms[] = {StatusReplyForm::Auto, StatusReplyForm::Singleturn15,
@@ -398,19 +367,19 @@ bool quitOnTerminationSignals(QCoreApplication& app) {
 void describe(const SimulatedAdapter& adapter, const PtySimulator& server,
               const Announcement& announcement) {
     const EncoderProfile profile = adapter.EncoderProfileInUse();
-    printLine(
+    PrintLine(
         QStringLiteral("q714-sim: encoder %1 (type %2, %3-bit %4, firmware %5) behind %6")
             .arg(profile.name)
             .arg(profile.type)
             .arg(profile.stBits)
             .arg(profile.multiturn ? QStringLiteral("multi-turn") : QStringLiteral("single-turn"))
             .arg(firmwareText(profile), QString::fromLatin1(adapter.Settings().identity)));
-    printLine(QStringLiteral("  supply: %1")
+    PrintLine(QStringLiteral("  supply: %1")
                   .arg(adapter.SupplyOn() ? "on" : "off (\"n\" switches it on)"));
-    printLine(QStringLiteral("  device: %1").arg(server.DevicePath()));
+    PrintLine(QStringLiteral("  device: %1").arg(server.DevicePath()));
     if (!announcement.LinkPath().isEmpty())
-        printLine(QStringLiteral("  link:   %1").arg(announcement.LinkPath()));
-    printLine(QStringLiteral("Serving until Ctrl+C."));
+        PrintLine(QStringLiteral("  link:   %1").arg(announcement.LinkPath()));
+    PrintLine(QStringLiteral("Serving until Ctrl+C."));
 }
 
 // Empties the list of received commands, printing them with --verbose.
@@ -418,7 +387,7 @@ void takeCommands(SimulatedAdapter& adapter, bool verbose) {
     const QList<QByteArray> commands = adapter.TakeReceivedCommands();
     if (verbose)
         for (const QByteArray& command : commands)
-            printLine(QStringLiteral("< %1").arg(QString::fromLatin1(KeepPrintable(command))));
+            PrintLine(QStringLiteral("< %1").arg(QString::fromLatin1(KeepPrintable(command))));
 }
 
 void watchCommands(QCoreApplication& app, SimulatedAdapter& adapter, bool verbose) {
@@ -435,14 +404,14 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("q714-sim"));
     QCoreApplication::setApplicationVersion(QStringLiteral(Q714_SIM_VERSION));
     QCommandLineParser parser;
-    addOptions(parser);
+    AddProgramOptions(parser, Description, Options);
     parser.process(app);
     if (parser.isSet("list-models")) {
         listModels();
         return 0;
     }
     if (!FindEncoderProfile(parser.value("model"))) {
-        printLine(QStringLiteral("q714-sim: unknown model \"%1\"; see --list-models")
+        PrintLine(QStringLiteral("q714-sim: unknown model \"%1\"; see --list-models")
                       .arg(parser.value("model")));
         return 2;
     }
@@ -451,26 +420,26 @@ int main(int argc, char* argv[]) {
         return 2;
     const FaultSettings faults = faultsFrom(parser);
     if (parser.isSet("late-reply") && (faults.lateReplyEvery <= 0 || faults.lateReplyMs <= 0)) {
-        printLine(QStringLiteral("q714-sim: --late-reply takes n:ms, two positive numbers"));
+        PrintLine(QStringLiteral("q714-sim: --late-reply takes n:ms, two positive numbers"));
         return 2;
     }
     PtySimulator server(adapter);
     server.SetFaults(faults);
     if (!server.Open() || !server.Start()) {
-        printLine(QStringLiteral("q714-sim: %1").arg(server.ErrorText()));
+        PrintLine(QStringLiteral("q714-sim: %1").arg(server.ErrorText()));
         return 1;
     }
     Announcement announcement;
     const QString name =
         parser.isSet("name") ? parser.value("name") : QStringLiteral("q714-sim-%1").arg(getpid());
     if (!parser.isSet("no-announce") && !announcement.Announce(server.DevicePath(), name)) {
-        printLine(QStringLiteral("q714-sim: cannot announce \"%1\" in %2 (name taken, or the "
+        PrintLine(QStringLiteral("q714-sim: cannot announce \"%1\" in %2 (name taken, or the "
                                  "folder is not yours alone?)")
                       .arg(name, SimulatedAdapterFolder()));
         return 1;
     }
     if (!quitOnTerminationSignals(app))
-        printLine(QStringLiteral("q714-sim: cannot watch SIGINT/SIGTERM; stop it with SIGKILL "
+        PrintLine(QStringLiteral("q714-sim: cannot watch SIGINT/SIGTERM; stop it with SIGKILL "
                                  "and remove the link yourself"));
     watchCommands(app, adapter, parser.isSet("verbose"));
     describe(adapter, server, announcement);
@@ -478,6 +447,6 @@ int main(int argc, char* argv[]) {
     server.Stop();
     takeCommands(adapter, parser.isSet("verbose"));
     announcement.Withdraw();
-    printLine(QStringLiteral("q714-sim: stopped, link removed."));
+    PrintLine(QStringLiteral("q714-sim: stopped, link removed."));
     return result;
 }

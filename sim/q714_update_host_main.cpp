@@ -1,6 +1,7 @@
 // q714-update-host: a stand-in for the maker's web host, so that the tool's
 // start-up update check can be tried and its faults reproduced on loopback.
 #include "Orodja.h"
+#include "ProgramOptions.h"
 #include "SimulatedUpdateHost.h"
 
 #include <QCommandLineParser>
@@ -29,14 +30,7 @@ The internet probes only need a TCP connection, which this port accepts. The
 version file lists the tool ("Tamberlow_for_Q714-7R_Ulvax") with the version
 of --published, or is the file given with --manifest. Serves until Ctrl+C.)";
 
-struct Option {
-    const char* name;
-    const char* description;
-    const char* valueName; // nullptr for a switch
-    const char* defaultValue;
-};
-
-const Option Options[] = {
+const ProgramOption Options[] = {
     {"port", "Port on 127.0.0.1 to listen on; 0 picks a free one.", "port", "0"},
     {"published",
      "Version the version file publishes for the tool, four numbers "
@@ -60,30 +54,6 @@ const Option Options[] = {
     {"verbose", "Print every request.", nullptr, nullptr},
 };
 
-void addOptions(QCommandLineParser& parser) {
-    parser.setApplicationDescription(QString::fromUtf8(Description));
-    parser.addHelpOption();
-    for (const Option& option : Options) {
-        QCommandLineOption o(QString::fromLatin1(option.name),
-                             QString::fromUtf8(option.description));
-        if (option.valueName)
-            o.setValueName(QString::fromLatin1(option.valueName));
-        if (option.defaultValue) {
-            o.setDefaultValue(QString::fromUtf8(option.defaultValue));
-            o.setDescription(
-                o.description() +
-                QStringLiteral(" Default: %1.").arg(QString::fromUtf8(option.defaultValue)));
-        }
-        parser.addOption(o);
-    }
-}
-
-void printLine(const QString& line) {
-    std::fputs(line.toLocal8Bit().constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 QByteArray reasonPhrase(int status) {
     switch (status) {
     case 403:
@@ -104,7 +74,7 @@ bool manifestReply(const QCommandLineParser& parser, UpdateHostReply& reply) {
         bool ok = false;
         reply.status = parser.value("status").toInt(&ok);
         if (!ok || reply.status < 100 || reply.status > 999) {
-            printLine(QStringLiteral("q714-update-host: --status needs an HTTP status code"));
+            PrintLine(QStringLiteral("q714-update-host: --status needs an HTTP status code"));
             return false;
         }
         reply.reason = reasonPhrase(reply.status);
@@ -115,7 +85,7 @@ bool manifestReply(const QCommandLineParser& parser, UpdateHostReply& reply) {
     } else if (parser.isSet("manifest")) {
         QFile file(parser.value("manifest"));
         if (!file.open(QIODevice::ReadOnly)) {
-            printLine(QStringLiteral("q714-update-host: %1").arg(file.errorString()));
+            PrintLine(QStringLiteral("q714-update-host: %1").arg(file.errorString()));
             return false;
         }
         reply.body = file.readAll();
@@ -153,8 +123,9 @@ QString caFilePath(const QCommandLineParser& parser) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("q714-update-host"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(Q714_OWN_VERSION));
     QCommandLineParser parser;
-    addOptions(parser);
+    AddProgramOptions(parser, Description, Options);
     parser.process(app);
     UpdateHostReply reply;
     if (!manifestReply(parser, reply))
@@ -162,25 +133,25 @@ int main(int argc, char* argv[]) {
     SimulatedUpdateHost host;
     host.SetReply(SimulatedUpdateHost::ManifestPath, reply);
     if (parser.isSet("verbose"))
-        host.OnRequest([](const QString& path) { printLine(QStringLiteral("GET ") + path); });
+        host.OnRequest([](const QString& path) { PrintLine(QStringLiteral("GET ") + path); });
     if (!host.Listen(static_cast<quint16>(parser.value("port").toUInt()))) {
-        printLine(QStringLiteral("q714-update-host: %1").arg(host.ErrorText()));
+        PrintLine(QStringLiteral("q714-update-host: %1").arg(host.ErrorText()));
         return 1;
     }
     const QString caFile = caFilePath(parser);
     if (!SimulatedUpdateHost::WriteCaCertificate(caFile)) {
-        printLine(QStringLiteral("q714-update-host: cannot write %1").arg(caFile));
+        PrintLine(QStringLiteral("q714-update-host: cannot write %1").arg(caFile));
         return 1;
     }
     const QStringList lines = environmentLines(host, caFile);
     if (parser.isSet("env-file") && !writeLines(parser.value("env-file"), lines)) {
-        printLine(
+        PrintLine(
             QStringLiteral("q714-update-host: cannot write %1").arg(parser.value("env-file")));
         return 1;
     }
-    printLine(QStringLiteral("q714-update-host: serving %1").arg(host.Url().toString()));
+    PrintLine(QStringLiteral("q714-update-host: serving %1").arg(host.Url().toString()));
     for (const QString& line : lines)
-        printLine(QStringLiteral("  ") + line);
-    printLine(QStringLiteral("Serving until Ctrl+C."));
+        PrintLine(QStringLiteral("  ") + line);
+    PrintLine(QStringLiteral("Serving until Ctrl+C."));
     return QCoreApplication::exec();
 }
