@@ -33,6 +33,7 @@ void TMainForm::ShowLatestReading() {
             SetPanelColor(it.key(), it.value());
     }
     pendingColours.clear();
+    ShowPositionPanel();
     FlushMemo();
     ShowSignalChart();
     ShowDebugView();

@@ -133,25 +133,32 @@ bool readPosition(TMainForm& form) {
     return false;
 }
 
-QString positionInUnitsText(const TMainForm& form) {
+QString positionInUnitsText(const TMainForm& form, const TShownPosition& shown) {
     const QString unit = QLatin1Char(' ') + form.edUnit->text();
     const auto units = [&](double value) {
         return form.GroupedText(value, UnitDecimals, UnitSignificantDigits) + unit;
     };
-    QString text = units(form.EncoderPosition_unit);
-    if (EncoderType == TwoChannelEncoder)
-        text += QStringLiteral(" / ") + units(form.EncoderCH1Position_unit);
+    QString text = units(shown.Unit);
+    if (shown.TwoChannels)
+        text += QStringLiteral(" / ") + units(shown.UnitCh1);
     return text;
 }
 
+// The position panel's values are kept as numbers and turned into text only
+// when they are shown, not for every reading of a loop.
 void showPosition(TMainForm& form) {
     const TEncoderPosition& p = EncoderPosition;
     form.EncoderPosition_unit = double(p.MTST_value) * form.EncoderResolution;
     form.EncPosDegST = double(p.ST_value) * form.EncoderResolution;
-    form.SetDisplayText(form.lblPosRX, QString::fromLatin1(TrimText(p.RxData).toUpper()));
-    form.SetDisplayText(form.lblPosMT, QString::number(p.MT_value));
-    form.SetDisplayText(form.lblPosST, QString::number(p.ST_value));
-    form.SetDisplayText(form.lblPosUnit, positionInUnitsText(form));
+    form.ShownPosition = {p.RxData,
+                          p.MT_value,
+                          p.ST_value,
+                          form.EncoderPosition_unit,
+                          form.EncoderCH1Position_unit,
+                          EncoderType == TwoChannelEncoder,
+                          true};
+    if (!form.DisplayDeferred)
+        form.ShowPositionPanel();
 }
 
 void showLamps(TMainForm& form) {
@@ -281,6 +288,17 @@ void TMainForm::btnReadEncoderClick() {
     EncPosDegOld = EncoderPosition_unit;
     if (!DisplayDeferred)
         ShowSignalChart();
+}
+
+void TMainForm::ShowPositionPanel() {
+    if (!ShownPosition.Pending)
+        return;
+    ShownPosition.Pending = false;
+    const TShownPosition& shown = ShownPosition;
+    lblPosRX->setText(QString::fromLatin1(TrimText(shown.RxData).toUpper()));
+    lblPosMT->setText(QString::number(shown.MT));
+    lblPosST->setText(QString::number(shown.ST));
+    lblPosUnit->setText(positionInUnitsText(*this, shown));
 }
 
 QString TMainForm::StatusBitTexts(quint32 status, qint32 registerSize) {

@@ -36,6 +36,17 @@ class QFile;
 class QTextStream;
 class UserInteraction;
 
+// What the position panel shows of a reading, kept until it is shown.
+struct TShownPosition {
+    QByteArray RxData;
+    qint32 MT = 0;
+    quint32 ST = 0;
+    double Unit = 0.0;
+    double UnitCh1 = 0.0;
+    bool TwoChannels = false;
+    bool Pending = false;
+};
+
 class TMainForm : public QWidget, public TMainFormControls {
     Q_OBJECT
 
@@ -148,6 +159,10 @@ public:
     // Sets a panel's colour (0xRRGGBB) the same way.
     void SetDisplayColour(QWidget* panel, QRgb colour);
     static constexpr int DisplayIntervalMs = 16;
+    // The position panel of the latest good reading, shown by
+    // ShowPositionPanel (MainForm_ReadCycle.cpp).
+    TShownPosition ShownPosition;
+    void ShowPositionPanel();
 
     // Signal level tab, charts and chart export (MainForm_SignalLevel.cpp)
     // -- signal level declarations --

@@ -44,8 +44,16 @@ constexpr std::array<quint8, 256> CrcTable = makeCrcTable();
 
 // Characters first..first+count-1 (1-based) read as hexadecimal; 0 when
 // missing or not hexadecimal.
+// The characters from `first` (0-based) on, at most `count`, as far as the
+// text reaches; read in place.
+QByteArrayView part(QByteArrayView text, qsizetype first, qsizetype count) {
+    if (first < 0 || first >= text.size() || count <= 0)
+        return {};
+    return text.sliced(first, std::min(count, text.size() - first));
+}
+
 quint64 hexField(const QByteArray& text, int first, int count) {
-    return HexOrZero(text.mid(first - 1, count));
+    return HexOrZero(part(text, first - 1, count));
 }
 
 bool hasStatusWord(quint8 type) {
@@ -205,12 +213,16 @@ quint8 CRC8(const QByteArray& bytes) {
     return crc;
 }
 
+// Reads the digits in place, pair by pair; an odd count is taken as if a "0"
+// stood in front (a single digit is worth the same as "0" and the digit).
 quint8 CRC8OfHexText(const QByteArray& hexText) {
-    const QByteArray digits = hexText.size() % 2 ? "0" + hexText : hexText;
-    QByteArray bytes;
-    for (qsizetype i = 0; i < digits.size(); i += 2)
-        bytes += static_cast<char>(HexOrZero(digits.mid(i, 2)));
-    return CRC8(bytes);
+    const QByteArrayView digits(hexText);
+    quint8 crc = 0;
+    for (qsizetype i = digits.size() % 2 ? -1 : 0; i < digits.size(); i += 2) {
+        const QByteArrayView pair = i < 0 ? digits.first(1) : part(digits, i, 2);
+        crc = CrcTable[crc ^ static_cast<quint8>(HexOrZero(pair))];
+    }
+    return crc;
 }
 
 QByteArray IntToBin(qint32 digits, quint64 value) {

@@ -127,7 +127,7 @@ bool DravonelExchange(const QByteArray& command, QByteArray& reply) {
     return false;
 }
 
-bool ParseHex(const QByteArray& text, quint64& value) {
+bool ParseHex(QByteArrayView text, quint64& value) {
     if (text.isEmpty() || text.size() > 16)
         return false;
     quint64 result = 0;
@@ -141,7 +141,7 @@ bool ParseHex(const QByteArray& text, quint64& value) {
     return true;
 }
 
-quint64 HexOrZero(const QByteArray& text) {
+quint64 HexOrZero(QByteArrayView text) {
     quint64 value = 0;
     return ParseHex(text, value) ? value : 0;
 }

@@ -4,6 +4,7 @@
 #include "Ulvax_konstante.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // One exchange with the adapter (reply complete at CR); the result code is
@@ -13,9 +14,9 @@ bool DravonelExchange(const QByteArray& command, QByteArray& reply);
 
 // Reads text as an unsigned hexadecimal number; false when the text is empty,
 // longer than 16 digits or holds anything but hexadecimal digits.
-bool ParseHex(const QByteArray& text, quint64& value);
+bool ParseHex(QByteArrayView text, quint64& value);
 // The number, or 0 when the text is not hexadecimal.
-quint64 HexOrZero(const QByteArray& text);
+quint64 HexOrZero(QByteArrayView text);
 
 // RegData as a 32-bit value (b0..b3) and as its low 16 bits (b2, b3).
 quint32 RegDataValue();

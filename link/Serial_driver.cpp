@@ -40,7 +40,8 @@ qint32 collectReply(QSerialPort* port, qint32 expectedLength, QByteArray& reply)
     QElapsedTimer clock;
     clock.start();
     for (;;) {
-        reply += port->readAll();
+        if (port->bytesAvailable() > 0)
+            reply += port->readAll();
         if (replyComplete(reply, expectedLength))
             return 0;
         const qint64 elapsed = clock.elapsed();

@@ -1,5 +1,8 @@
 #include "Orodja.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 bool isControlOrBlank(char c) {
@@ -33,12 +36,16 @@ QString TrimText(const QString& text) {
 }
 
 QByteArray KeepPrintable(const QByteArray& text) {
-    QByteArray result;
-    for (char c : TrimText(text)) {
+    const QByteArray trimmed = TrimText(text);
+    const auto printable = [](char c) {
         const auto code = static_cast<unsigned char>(c);
-        if (code >= 32 && code <= 126)
-            result += c;
-    }
+        return code >= 32 && code <= 126;
+    };
+    if (std::all_of(trimmed.cbegin(), trimmed.cend(), printable))
+        return trimmed; // the usual reply: nothing to copy
+    QByteArray result;
+    result.reserve(trimmed.size());
+    std::copy_if(trimmed.cbegin(), trimmed.cend(), std::back_inserter(result), printable);
     return result;
 }
 
