@@ -189,11 +189,10 @@ QPixmap drawLogo(const QSize& size) {
     painter.drawLine(centre, centre + QPointF(ring * 0.3, -ring * 0.3));
     const QString name = QStringLiteral("NORVANE");
     const QRect nameArea(ring + 14, 0, size.width() - ring - 16, size.height());
-    // One size that fits the area (about 14 px per letter at most): measuring
-    // several sizes would load a font engine for each while the window starts.
+    // The bold font of the value panels: the window needs it anyway, and
+    // every other font would load a font engine of its own at start.
     QFont font;
     font.setBold(true);
-    font.setPixelSize(qBound(9, nameArea.width() * 10 / (int(name.size()) * 9), 22));
     painter.setFont(font);
     painter.drawText(nameArea, Qt::AlignVCenter | Qt::AlignLeft, name);
     return logo;
@@ -334,12 +333,6 @@ void ControlsBuilder::createLogArea() {
     // history, and only the most recent lines are kept.
     c.Memo1->setUndoRedoEnabled(false);
     c.Memo1->setMaximumBlockCount(TMainForm::MemoMaxLines);
-    // A fixed-pitch font keeps the register table and the comms log aligned;
-    // a short tab stop (set with the first line) keeps "name<TAB>True" on
-    // one line.
-    QFont logFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    logFont.setPointSize(8);
-    c.Memo1->setFont(logFont);
 }
 
 // --- Tab "Initialization" ---

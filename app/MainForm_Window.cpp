@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -53,6 +54,17 @@ QString withDecimalSeparator(QString text, const QLocale& locale, QChar separato
     if (!separator.isNull() && point >= 0)
         text.replace(point, locale.decimalPoint().size(), separator);
     return text;
+}
+
+// A fixed-pitch font keeps the register table and the comms log aligned; a
+// tab stop of two characters keeps "name<TAB>True" on one line. Set with the
+// memo's first line, so the window does not load the font while it starts.
+void setLogFont(QPlainTextEdit* memo) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(8);
+    if (memo->font() != font)
+        memo->setFont(font);
+    memo->setTabStopDistance(QFontMetricsF(font).horizontalAdvance(QLatin1Char(' ')) * 2);
 }
 
 } // namespace
@@ -193,10 +205,8 @@ void TMainForm::queueMemoText(const QString& lines) {
 void TMainForm::FlushMemo() {
     if (pendingMemoLines.isEmpty())
         return;
-    // Two characters of the fixed-pitch font; measured with the first line,
-    // not while the window starts.
     if (Memo1->document()->isEmpty())
-        Memo1->setTabStopDistance(QFontMetricsF(Memo1->font()).horizontalAdvance(' ') * 2);
+        setLogFont(Memo1);
     // One paragraph per entry; the memo drops its oldest lines beyond
     // MemoMaxLines by itself.
     Memo1->appendPlainText(pendingMemoLines.join(QLatin1Char('\n')));
