@@ -271,9 +271,9 @@ private slots:
         w.StorePreference(1);
         w.Publish("program key;version;download link;\r\n"
                   "\r\n"
-                  "Other_program;9.9.9.9;https://host/other\r\n" +
+                  "Other_program;9.9.9.9;https://host.example/other\r\n" +
                   manifestLine("5.0.0.0") + "a;b\r\n" + manifestLine("4.8.0.200") +
-                  manifestLine("6.0.0.0", "https://host/second"));
+                  manifestLine("6.0.0.0", "https://host.example/second"));
         w.Answer({SkipThisTime, YesCheck});
         QCOMPARE(w.RunCheck(),
                  checkedWith({"Update: Wrong file format.", "Update: Wrong file format.",
@@ -282,7 +282,7 @@ private slots:
                               "Update: There is no newer version. Latest published "
                               "is 4.8.0.200",
                               "Update: Newer software is available"}));
-        QCOMPARE(w.ui().openedLinks, QList<QUrl>{QUrl("https://host/second")});
+        QCOMPARE(w.ui().openedLinks, QList<QUrl>{QUrl("https://host.example/second")});
         QCOMPARE(w.ui().taskRequests.size(), 2);
     }
 
@@ -290,7 +290,7 @@ private slots:
         UpdateWindow w;
         w.StorePreference(1);
         w.Publish("program key;version;download link;\r\n"
-                  "Other_program;9.9.9.9;https://host/other\r\n");
+                  "Other_program;9.9.9.9;https://host.example/other\r\n");
         QCOMPARE(w.RunCheck(), checkedWith({"Update: Wrong file format.",
                                             "Update: Program name not found on the list."}));
         QCOMPARE(w.Preference().toInt(), 1);
@@ -299,7 +299,7 @@ private slots:
     void quotedFieldsAndLongFields() {
         UpdateWindow w;
         w.StorePreference(1);
-        const QByteArray longLink = "https://host/" + QByteArray(300, 'a');
+        const QByteArray longLink = "https://host.example/" + QByteArray(300, 'a');
         w.Publish("\"Tamberlow_for_Q714-7R_Ulvax;beta\";4.9.0.111;x\r\n" + Key +
                   QByteArray(300, 'z') + ";5.0.0.0;" + longLink + "\r\n");
         w.Answer({YesCheck});
@@ -351,7 +351,7 @@ private slots:
         QTest::newRow("local path") << QByteArray("/usr/bin/xterm");
         QTest::newRow("program name") << QByteArray("xterm");
         QTest::newRow("http") << QByteArray("http://www.norvane.example/dl/Tamberlow.zip");
-        QTest::newRow("control character") << QByteArray("https://host/a\tb");
+        QTest::newRow("control character") << QByteArray("https://host.example/a\tb");
     }
 
     void onlyHttpsLinksToAHostAreOpened() {

@@ -133,18 +133,18 @@ private slots:
         QTest::addColumn<QString>("link");
         QTest::addColumn<bool>("opened");
         QTest::newRow("https") << "https://www.norvane.example/dl/setup.zip" << true;
-        QTest::newRow("https with port and query") << "https://host:8443/a?b=c" << true;
-        QTest::newRow("surrounding blanks") << "  https://host/a  " << true;
+        QTest::newRow("https with port and query") << "https://host.example:8443/a?b=c" << true;
+        QTest::newRow("surrounding blanks") << "  https://host.example/a  " << true;
         QTest::newRow("upper-case scheme") << "HTTPS://host/a" << true;
-        QTest::newRow("http") << "http://host/setup.zip" << false;
+        QTest::newRow("http") << "http://host.example/setup.zip" << false;
         QTest::newRow("file") << "file:///etc/passwd" << false;
         QTest::newRow("javascript") << "javascript:alert(1)" << false;
         QTest::newRow("local path") << "/usr/bin/xterm" << false;
         QTest::newRow("program name") << "xterm" << false;
         QTest::newRow("no host") << "https:///setup.zip" << false;
-        QTest::newRow("inner blank") << "https://host/a b" << false;
-        QTest::newRow("control character") << "https://host/a\x1b[2Jb" << false;
-        QTest::newRow("quoted") << "\"https://host/a\"" << false;
+        QTest::newRow("inner blank") << "https://host.example/a b" << false;
+        QTest::newRow("control character") << "https://host.example/a\x1b[2Jb" << false;
+        QTest::newRow("quoted") << "\"https://host.example/a\"" << false;
         QTest::newRow("empty") << "" << false;
     }
 
