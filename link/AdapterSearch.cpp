@@ -116,6 +116,7 @@ bool ProbeAdapterPort(const QString& location, QByteArray& identity,
         return true;
     }
     writeSettings(*port, previous);
+    ForgetLateReply(port.get());
     return false;
 }
 

@@ -14,9 +14,9 @@ QByteArray CommLogText;
 
 namespace {
 
-// Set when an exchange timed out: its reply may still be on its way, and
-// must not be taken for the reply of the next command.
-bool lateReplyPossible = false;
+// The port whose last exchange timed out: its reply may still be on its
+// way, and must not be taken for the reply of the next command there.
+const QSerialPort* latePort = nullptr;
 
 bool replyComplete(const QByteArray& reply, qint32 expectedLength) {
     if (expectedLength > 0)
@@ -81,9 +81,9 @@ qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 
                          QByteArray& reply) {
     if (!handle || !handle->isOpen())
         return SerialResultNoPort;
-    if (lateReplyPossible) {
+    if (latePort == handle) {
         discardLateReply(handle);
-        lateReplyPossible = false;
+        latePort = nullptr;
     }
     if (!writeWhole(handle, command)) {
         const qint32 code = -lastOsError();
@@ -94,10 +94,15 @@ qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 
         CommLogText += "TX:" + command + "\r\n";
     reply.clear();
     const qint32 result = collectReply(handle, expectedLength, reply);
-    lateReplyPossible = result == SerialResultTimeout;
+    latePort = result == SerialResultTimeout ? handle : nullptr;
     if (CommLogEnabled)
         CommLogText += "RX:" + reply + "\r\n";
     return result;
+}
+
+void ForgetLateReply(const QSerialPort* port) {
+    if (latePort == port)
+        latePort = nullptr;
 }
 
 void CommLogMarker(const QByteArray& marker) {
@@ -120,7 +125,7 @@ QSerialPort* OpenSerialPort(const QString& location) {
 void CloseCOMPort() {
     if (!COMPortHandle)
         return;
-    lateReplyPossible = false;
+    ForgetLateReply(COMPortHandle);
     COMPortHandle->close();
     delete COMPortHandle;
     COMPortHandle = nullptr;

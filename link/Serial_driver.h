@@ -33,6 +33,10 @@ constexpr qint32 SerialResultNoPort = -3;
 qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 expectedLength,
                          QByteArray& reply);
 
+// Forgets that the port's last exchange timed out; for a port that is about
+// to be closed.
+void ForgetLateReply(const QSerialPort* port);
+
 // Appends an operation marker line to the communication log when it is on.
 void CommLogMarker(const QByteArray& marker);
 
