@@ -43,6 +43,10 @@ void SetApplicationIdentity() {
 }
 
 std::optional<int> AnswerInformationRequest(int& argc, char** argv) {
+    // Without arguments there is nothing to answer, and the window starts
+    // without building and tearing down a core application first.
+    if (argc < 2)
+        return std::nullopt;
     // A core application reads the arguments without connecting to a display.
     QCoreApplication core(argc, argv);
     QCommandLineParser parser;

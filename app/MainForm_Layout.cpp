@@ -198,7 +198,6 @@ QPixmap drawLogo(const QSize& size) {
     return logo;
 }
 
-// Builds the controls into the form and records them in its control members.
 // The application's style with less horizontal padding around tab captions.
 class CompactTabStyle : public QProxyStyle {
 public:
@@ -211,16 +210,31 @@ public:
     }
 };
 
+// Builds the controls into the form and records them in its control members.
 class ControlsBuilder {
 public:
     ControlsBuilder(TMainFormControls& controls, QWidget* form) : c(controls), form(form) {}
 
-    void build() {
+    // What the window shows at start: the panels, the tab bar with every
+    // tab's page, the first tab's controls and the log.
+    void buildShownControls() {
         createTopPanel();
         createPositionPanel();
         createPage();
         createLogArea();
         createNonVisualMembers();
+    }
+
+    // The controls of the tabs not showing at start, into their pages.
+    void buildHiddenTabs() {
+        createSignalLevelTab();
+        createConfigTab();
+        createSelfCalTab();
+        createDiagnosticsTab();
+        createTestTab();
+        createDebugTab();
+        createErrMapTab();
+        keepLogLastInFocusChain();
     }
 
 private:
@@ -232,6 +246,7 @@ private:
     void createPage();
     void fitTabCaptions(QTabBar* bar);
     void createLogArea();
+    void keepLogLastInFocusChain();
     void createInitTab();
     void createInitPowerAndClock(QWidget* tab);
     void createInitReading(QWidget* tab);
@@ -296,14 +311,16 @@ void ControlsBuilder::createPositionPanel() {
 
 void ControlsBuilder::createPage() {
     c.Page = placed(new QTabWidget(form), "Page", QRect(4, 137, 578, 445));
+    c.tabInit = addTab("tabInit", QStringLiteral("Initialization"));
+    c.tabSignalLevelTemperature =
+        addTab("tabSignalLevelTemperature", QStringLiteral("Signal level"));
+    c.tabConfig = addTab("tabConfig", QStringLiteral("Configuration"));
+    c.tabSelfCal = addTab("tabSelfCal", QStringLiteral("Self-Calibration"));
+    c.tabDiagnostics = addTab("tabDiagnostics", QStringLiteral("Diagnostics"));
+    c.tabTest = addTab("tabTest", QStringLiteral("Test"));
+    c.tabDebug = addTab("tabDebug", QStringLiteral("Debug"));
+    c.tabErrMap = addTab("tabErrMap", QStringLiteral("Error Map"));
     createInitTab();
-    createSignalLevelTab();
-    createConfigTab();
-    createSelfCalTab();
-    createDiagnosticsTab();
-    createTestTab();
-    createDebugTab();
-    createErrMapTab();
     c.Page->setCurrentIndex(0);
     fitTabCaptions(c.Page->tabBar());
 }
@@ -323,6 +340,14 @@ QWidget* ControlsBuilder::addTab(const char* name, const QString& caption) {
     return tab;
 }
 
+// The log follows the controls of the last tab when the user moves on with
+// the Tab key, as it would had the tabs been built before it.
+void ControlsBuilder::keepLogLastInFocusChain() {
+    QWidget* lastTabControl = form->previousInFocusChain();
+    QWidget::setTabOrder(lastTabControl, c.cbLogErrors);
+    QWidget::setTabOrder(c.cbLogErrors, c.Memo1);
+}
+
 void ControlsBuilder::createLogArea() {
     c.cbLogErrors = newCheckBox(form, "cbLogErrors", QStringLiteral("Log Encoder Errors"),
                                 QRect(590, 137, 207, 20));
@@ -338,7 +363,6 @@ void ControlsBuilder::createLogArea() {
 // --- Tab "Initialization" ---
 
 void ControlsBuilder::createInitTab() {
-    c.tabInit = addTab("tabInit", QStringLiteral("Initialization"));
     createInitPowerAndClock(c.tabInit);
     createInitReading(c.tabInit);
     createInitPositions(c.tabInit);
@@ -439,8 +463,7 @@ void ControlsBuilder::createInitPositions(QWidget* tab) {
 // --- Tab "Signal level" ---
 
 void ControlsBuilder::createSignalLevelTab() {
-    QWidget* tab = addTab("tabSignalLevelTemperature", QStringLiteral("Signal level"));
-    c.tabSignalLevelTemperature = tab;
+    QWidget* tab = c.tabSignalLevelTemperature;
 
     c.lblSignalLevel =
         newLabel(tab, "lblSignalLevel", QStringLiteral("Signal level"), QRect(8, 6, 558, 20));
@@ -525,7 +548,7 @@ void ControlsBuilder::createConfigValueRows(QWidget* tab) {
 }
 
 void ControlsBuilder::createConfigTab() {
-    QWidget* tab = c.tabConfig = addTab("tabConfig", QStringLiteral("Configuration"));
+    QWidget* tab = c.tabConfig;
     createConfigValueRows(tab);
     for (QWidget* widget :
          std::initializer_list<QWidget*>{c.Label3, c.edFilterPosVal, c.btnWriteFilter})
@@ -551,7 +574,7 @@ void ControlsBuilder::createConfigTab() {
 // --- Tab "Self-Calibration" ---
 
 void ControlsBuilder::createSelfCalTab() {
-    QWidget* tab = c.tabSelfCal = addTab("tabSelfCal", QStringLiteral("Self-Calibration"));
+    QWidget* tab = c.tabSelfCal;
 
     c.lbl1 = newLabel(tab, "lbl1", QStringLiteral("Partial Arc (deg)"), QRect(8, 8, 190, 18));
     c.edSelfCalArc = newEdit(tab, "edSelfCalArc", QRect(8, 28, 120, 26));
@@ -605,7 +628,7 @@ void ControlsBuilder::createSelfCalStatusGroup(QWidget* tab) {
 // --- Tab "Diagnostics" ---
 
 void ControlsBuilder::createDiagnosticsTab() {
-    QWidget* tab = c.tabDiagnostics = addTab("tabDiagnostics", QStringLiteral("Diagnostics"));
+    QWidget* tab = c.tabDiagnostics;
     createDiagnosticsCounters(tab);
     createDiagnosticsStatus(tab);
     createInstallCoeffGroup(tab);
@@ -674,7 +697,7 @@ void ControlsBuilder::createInstallCoeffGroup(QWidget* tab) {
 // --- Tab "Test" ---
 
 void ControlsBuilder::createTestTab() {
-    QWidget* tab = c.tabTest = addTab("tabTest", QStringLiteral("Test"));
+    QWidget* tab = c.tabTest;
     c.cbShranjujMeritveDebug =
         newCheckBox(tab, "cbShranjujMeritveDebug", QStringLiteral("Record debug data to file"),
                     QRect(8, 6, 260, 22));
@@ -730,7 +753,7 @@ void ControlsBuilder::createPowerCycleGroup(QWidget* panel) {
 // --- Tab "Debug" ---
 
 void ControlsBuilder::createDebugTab() {
-    QWidget* tab = c.tabDebug = addTab("tabDebug", QStringLiteral("Debug"));
+    QWidget* tab = c.tabDebug;
     createDebugChart(tab);
 
     // The spectrum bars stand on the bottom edge of their background (y = 363);
@@ -777,7 +800,7 @@ void ControlsBuilder::createDebugChart(QWidget* tab) {
 // --- Tab "Error Map" ---
 
 void ControlsBuilder::createErrMapTab() {
-    QWidget* tab = c.tabErrMap = addTab("tabErrMap", QStringLiteral("Error Map"));
+    QWidget* tab = c.tabErrMap;
     c.btnReadErrMap =
         newButton(tab, "btnReadErrMap", QStringLiteral("Read Error Map"), QRect(8, 8, 140, 30));
     c.ErrMapProgressBar =
@@ -828,5 +851,9 @@ void TMainForm::CreateControls() {
     setFixedSize(kClientWidth, kClientHeight);
     setWindowTitle(QStringLiteral("Ulvax-2 & Ulvax-4 SPI Dravonel"));
 
-    ControlsBuilder(*this, this).build();
+    ControlsBuilder(*this, this).buildShownControls();
+}
+
+void TMainForm::CreateHiddenTabControls() {
+    ControlsBuilder(*this, this).buildHiddenTabs();
 }

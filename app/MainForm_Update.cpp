@@ -14,7 +14,7 @@ void TMainForm::ConnectUpdateHandlers() {
             &TMainForm::btnEnableUpdateCheckClick);
 }
 
-// Fires once, 6 s after the window was created.
+// Fires once, 6 s after the window has started.
 void TMainForm::tmrStartupTimerTimer() {
     tmrStartupTimer->stop();
     ProgramKey = UpdateProgramKey;

@@ -77,7 +77,6 @@ TMainForm::TMainForm(UserInteraction* userInteraction, QWidget* parent) : QWidge
     interaction = userInteraction;
     SetApplicationTerminating(false);
     CreateControls();
-    ConnectHandlers();
     StartUp();
 }
 
@@ -101,14 +100,15 @@ void TMainForm::ConnectHandlers() {
     qApp->installEventFilter(this);
 }
 
+// What the window needs before it first shows: its caption, its tab bar and
+// the state the adapter search starts from. The rest follows the first paint.
 void TMainForm::StartUp() {
     setWindowTitle(DesignCaption + QStringLiteral(" (VER: ") + OwnVersionText() +
                    QStringLiteral("; PC: ") + ComputerName() + QStringLiteral("; USR: ") +
                    UserName() + QStringLiteral(")"));
     Page->setCurrentIndex(0);
-    if (UserName().toUpper() == QLatin1String("TALVE"))
-        ShowDeveloperControls();
-    else
+    developerUser = UserName().toUpper() == QLatin1String("TALVE");
+    if (!developerUser)
         for (int tab : {TestTab, DebugTab, ErrorMapTab})
             Page->setTabVisible(tab, false);
     CloseCOMPort();
@@ -117,11 +117,31 @@ void TMainForm::StartUp() {
     Q714VerzijaFW = 0;
     COMPorts.clear();
     COMPortList.clear();
-    initTimer->start();
     EncPosDegOld = 0.0;
     EncoderResolution = 1.0;
     CycReadWait = seDelayBetweenReadings->value();
     ResetSoftwareUpdateCheckState(); // family name as key, no status until the check
+    // A window that is never painted (started minimised) finishes anyway.
+    QTimer::singleShot(FinishStartUpLatestMs, this, &TMainForm::FinishStartUp);
+}
+
+// The first paint is on its way to the display: the rest of the start-up
+// follows as soon as the event loop is free.
+void TMainForm::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (!startUpFinished)
+        QMetaObject::invokeMethod(this, &TMainForm::FinishStartUp, Qt::QueuedConnection);
+}
+
+void TMainForm::FinishStartUp() {
+    if (startUpFinished)
+        return;
+    startUpFinished = true;
+    CreateHiddenTabControls();
+    ConnectHandlers();
+    if (developerUser)
+        ShowDeveloperControls();
+    initTimer->start();
     tmrStartupTimer->start();
 }
 
@@ -169,7 +189,7 @@ void TMainForm::HandleKeyChord(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-    if (cbShranjujMeritveDebug->isChecked() && ShraniFajl)
+    if (ShraniFajl && cbShranjujMeritveDebug->isChecked())
         ShraniFajl->close();
     SetApplicationTerminating(true);
     event->accept();

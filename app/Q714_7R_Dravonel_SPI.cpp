@@ -5,6 +5,8 @@
 #include "Serial_driver.h"
 
 #include <QApplication>
+#include <fontconfig/fontconfig.h>
+#include <thread>
 
 int main(int argc, char* argv[]) {
     SetApplicationIdentity();
@@ -12,7 +14,12 @@ int main(int argc, char* argv[]) {
     // they must work without a display.
     if (const std::optional<int> exitCode = AnswerInformationRequest(argc, argv))
         return *exitCode;
+    // Fontconfig reads its configuration and font caches, several
+    // milliseconds, while the application connects to the display; the
+    // window's first text then finds them ready.
+    std::thread fontSetUp(FcInit);
     QApplication application(argc, argv);
+    fontSetUp.join();
     if (const std::optional<int> exitCode = CheckCommandLine(application))
         return *exitCode;
     int exitCode = 0;

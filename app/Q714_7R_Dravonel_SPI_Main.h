@@ -58,6 +58,13 @@ public:
 
     UserInteraction& Interaction() { return *interaction; }
 
+    // The window builds the controls of the tabs not showing at start, links
+    // its handlers and starts its timers right after its first paint, so it
+    // appears sooner; at the latest FinishStartUpLatestMs after it was made.
+    // Tests call it directly. Does nothing the second time.
+    void FinishStartUp();
+    static constexpr int FinishStartUpLatestMs = 200;
+
     // --- Window state shared by several workflows ---
     QStringList COMPorts;     // candidate port names, natural order, no duplicates
     QStringList COMPortList;  // what to open for each entry of COMPorts
@@ -259,11 +266,13 @@ public:
     void ConnectPositionNoiseHandlers();
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void CreateControls();  // MainForm_Layout.cpp
+    void CreateControls(); // MainForm_Layout.cpp
+    void CreateHiddenTabControls();
     void ConnectHandlers(); // MainForm_Window.cpp
     void ConnectWorkflowHandlers();
     void ConnectReadingHandlers(); // MainForm_ReadCycle.cpp
@@ -296,6 +305,8 @@ private:
     bool searchRunning = false;
     QStringList pendingMemoLines;
     bool hourglassShown = false;
+    bool developerUser = false;
+    bool startUpFinished = false;
     std::unique_ptr<UserInteraction> ownInteraction;
     UserInteraction* interaction = nullptr;
 };

@@ -5,8 +5,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-charts-dev qt6-serialport-dev
-          libqt6opengl6-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
-          ca-certificates)
+          libqt6opengl6-dev qt6-qpa-plugins libgl-dev libfontconfig-dev
+          fonts-dejavu-core ca-certificates)
 # ./scripts/package needs these besides (dpkg-shlibdeps works out the package's
 # dependencies); CI also installs the checkers, so the package tests run.
 PACKAGE_BUILD_PACKAGES=(dpkg-dev file)

@@ -12,6 +12,7 @@
 #include <QHostInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -469,6 +470,76 @@ private slots:
         QCOMPARE(form.seNCS_SCK_delay->value(), 15);
         QCOMPARE(form.seNCS_SCK_delay->minimum(), 1);
         QCOMPARE(form.seNCS_SCK_delay->maximum(), 900);
+    }
+
+    // The tabs not showing at start get their controls, the window its
+    // handlers and timers, once the first paint has gone out.
+    void finishesStartingRightAfterTheFirstPaint() {
+        WindowFixture window(QStringLiteral("tester"), WindowFixture::PrivateRuntimeFolder,
+                             WindowFixture::StartUpAwaitingFirstPaint);
+        TMainForm& form = window.Form();
+        QCOMPARE(form.Page->count(), 8);
+        QCOMPARE(form.Page->tabText(7), QStringLiteral("Error Map"));
+        QVERIFY(form.btnReadEncoder && form.Memo1 && form.lblComPort);
+        QVERIFY(!form.lblSignalLevel && !form.btnReadErrMap && !form.cbShranjujMeritveDebug);
+        QVERIFY(!form.initTimer->isActive() && !form.tmrStartupTimer->isActive());
+
+        QPaintEvent paint(form.rect());
+        QCoreApplication::sendEvent(&form, &paint);
+        QVERIFY(!form.btnReadErrMap); // not while the paint is going on
+        QCoreApplication::processEvents();
+        QVERIFY(form.lblSignalLevel && form.btnReadErrMap && form.cbShranjujMeritveDebug);
+        QCOMPARE(form.btnReadErrMap->parentWidget(), form.tabErrMap);
+        QVERIFY(form.initTimer->isActive() && form.tmrStartupTimer->isActive());
+        form.initTimer->stop();
+        form.tmrStartupTimer->stop();
+        // The handlers are connected: the key chord shows the Test tab.
+        release(form, Qt::Key_A, Qt::ControlModifier);
+        QVERIFY(form.Page->isTabVisible(5));
+
+        const QWidget* errorMapButton = form.btnReadErrMap;
+        form.FinishStartUp(); // a second call builds nothing twice
+        QCOMPARE(form.btnReadErrMap, errorMapButton);
+        QCOMPARE(form.tabErrMap->findChildren<QPushButton*>().size(), 2);
+    }
+
+    // Started minimised, the window is not painted and starts anyway.
+    void finishesStartingWithoutAPaint() {
+        WindowFixture window(QStringLiteral("tester"), WindowFixture::PrivateRuntimeFolder,
+                             WindowFixture::StartUpAwaitingFirstPaint);
+        TMainForm& form = window.Form();
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnReadErrMap != nullptr, 10000);
+        QVERIFY(form.initTimer->isActive());
+        form.initTimer->stop();
+        form.tmrStartupTimer->stop();
+    }
+
+    void closingBeforeTheStartUpHasFinished() {
+        WindowFixture window(QStringLiteral("tester"), WindowFixture::PrivateRuntimeFolder,
+                             WindowFixture::StartUpAwaitingFirstPaint);
+        window.Form().close();
+        QVERIFY(ApplicationTerminating());
+    }
+
+    // Tab moves from the last tab's controls on to the log, as it would had
+    // every tab been built before the log.
+    void tabOrderEndsWithTheLog() {
+        WindowFixture window(QStringLiteral("TALVE"));
+        TMainForm& form = window.Form();
+        QList<QWidget*> chain;
+        for (QWidget* w = form.nextInFocusChain(); w != &form && chain.size() < 5000;
+             w = w->nextInFocusChain()) {
+            QCOMPARE(w->nextInFocusChain()->previousInFocusChain(), w);
+            chain.append(w);
+        }
+        QVERIFY(chain.size() < 5000); // the chain comes back to the window
+        const qsizetype log = chain.indexOf(form.cbLogErrors);
+        QVERIFY(log >= 0 && chain.indexOf(form.Memo1) > log);
+        for (QWidget* tab : {form.tabInit, form.tabSignalLevelTemperature, form.tabErrMap})
+            for (QWidget* control : tab->findChildren<QWidget*>())
+                if (control->focusPolicy() & Qt::TabFocus)
+                    QVERIFY2(chain.indexOf(control) < log, qPrintable(control->objectName()));
+        QVERIFY(chain.indexOf(form.btnReadErrMap) > chain.indexOf(form.btnReadEncoder));
     }
 
     void captionNamesVersionComputerAndUser() {

@@ -19,17 +19,23 @@ public:
     // Pass KeepRuntimeFolder when a SimFixture made before the window has
     // already given the test a private runtime folder with its simulator.
     enum RuntimeFolder { PrivateRuntimeFolder, KeepRuntimeFolder };
+    // Tests of the start-up itself leave it for the first paint to finish.
+    enum StartUp { FinishedStartUp, StartUpAwaitingFirstPaint };
 
     explicit WindowFixture(const QString& userName = QStringLiteral("tester"),
-                           RuntimeFolder folder = PrivateRuntimeFolder) {
+                           RuntimeFolder folder = PrivateRuntimeFolder,
+                           StartUp startUp = FinishedStartUp) {
         QStandardPaths::setTestModeEnabled(true);
         savedRuntime = qgetenv("XDG_RUNTIME_DIR");
         if (folder == PrivateRuntimeFolder)
             qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
         OverrideUserName(userName);
         form = std::make_unique<TMainForm>(&interaction);
-        form->initTimer->stop();
-        form->tmrStartupTimer->stop();
+        if (startUp == FinishedStartUp) {
+            form->FinishStartUp();
+            form->initTimer->stop();
+            form->tmrStartupTimer->stop();
+        }
     }
 
     ~WindowFixture() {
