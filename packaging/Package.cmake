@@ -1,4 +1,5 @@
-# Install rules and the Debian package (CPack DEB): the program, the simulator,
+# Install rules and the Debian package (CPack DEB): the program with its
+# update-check module, the simulator,
 # the desktop entry with its icon, the adapter's udev rule, and the Debian
 # documents lintian expects. `./scripts/package` builds the .deb into build/.
 include(GNUInstallDirs)
@@ -11,6 +12,10 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS Q714_7R_Dravonel_SPI q714-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The update check's network module, where the program looks for it: in
+# lib/q714-7r-dravonel-spi beside the folder of the program.
+install(TARGETS update-transfer LIBRARY DESTINATION lib/${Q714_PACKAGE_NAME}
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 # udev reads lib/udev/rules.d under /usr (and /usr/local), not under lib64 or
 # a multiarch folder, so this path is not CMAKE_INSTALL_LIBDIR.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/60-q714-7r.rules DESTINATION lib/udev/rules.d)

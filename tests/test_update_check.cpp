@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QCommandLinkButton>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSslSocket>
@@ -563,6 +565,33 @@ private slots:
         QVERIFY2(statuses.value(4).startsWith(
                      QLatin1String("Download file: The manifest address is not an https")),
                  qPrintable(statuses.join('|')));
+    }
+
+    // The network side is a module loaded when the check runs: without it
+    // the check says why and reaches nothing; with it back, the check works.
+    void missingNetworkModuleFailsTheCheckWithTheReason() {
+        UpdateWindow w;
+        w.StorePreference(1);
+        w.Publish(manifestLine("4.9.0.111"));
+        const QString moduleBesideTheProgram = UpdateTransferModulePath();
+        QVERIFY(QFile::exists(moduleBesideTheProgram));
+        OverrideUpdateTransferModulePath(QDir::temp().filePath(QStringLiteral("no/such.so")));
+        w.Answer({YesRetry});
+        QStringList statuses = w.RunCheck();
+        OverrideUpdateTransferModulePath(QString());
+        const qsizetype noAccess = statuses.indexOf(u"Update: No access to the internet!"_qs);
+        QCOMPARE(noAccess, statuses.size() - 1);
+        QVERIFY(noAccess > 3);
+        for (qsizetype probe = 3; probe < noAccess; ++probe)
+            QVERIFY2(statuses[probe].startsWith(QLatin1String(
+                         "Check internet: The update check's network module cannot be used: ")),
+                     qPrintable(statuses[probe]));
+        QVERIFY(statuses[3].contains(QLatin1String("no/such.so")));
+        QVERIFY(w.host.RequestedPaths().isEmpty());
+
+        QCOMPARE(UpdateTransferModulePath(), moduleBesideTheProgram);
+        statuses = w.RunCheck();
+        QCOMPARE(statuses.last(), QStringLiteral("Update: This is the latest version."));
     }
 
     // --- The window's side ---

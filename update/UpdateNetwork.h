@@ -1,7 +1,8 @@
 #pragma once
 // The update check's network side: where it looks (settings, overridden by
 // the environment for a run), the internet probe and the manifest download.
-// Qt Network does the work; TLS is verified as Qt does by default.
+// Qt Network does the work, in a module loaded when the check runs; TLS is
+// verified as Qt does by default.
 
 #include <QList>
 #include <QString>
@@ -15,9 +16,9 @@ extern const QString DefaultProbeAddresses;
 // Settings (in the preference store) and the environment variables that
 // override them for a run, so that tests and demonstrations point the check
 // at loopback.
-extern const char* const ManifestUrlVariable;   // Q714_UPDATE_MANIFEST_URL
-extern const char* const ProbesVariable;        // Q714_UPDATE_PROBES
-extern const char* const TrustedCaFileVariable; // Q714_UPDATE_CA_FILE
+inline constexpr const char* ManifestUrlVariable = "Q714_UPDATE_MANIFEST_URL";
+inline constexpr const char* ProbesVariable = "Q714_UPDATE_PROBES";
+inline constexpr const char* TrustedCaFileVariable = "Q714_UPDATE_CA_FILE";
 
 struct ProbeAddress {
     QString host;
@@ -52,6 +53,11 @@ struct UpdateTimeouts {
 // Tests shorten them; ResetUpdateNetworkState puts them back.
 extern UpdateTimeouts UpdateNetworkTimeouts;
 void ResetUpdateNetworkState();
+
+// The network module the two steps below load on first use, and tests that
+// point it elsewhere (an empty path: the module beside the program).
+QString UpdateTransferModulePath();
+void OverrideUpdateTransferModulePath(const QString& path);
 
 // Whether a TCP connection to the address stands within the probe time-out
 // (it is closed again at once). The reason of a failure goes to `error`.
