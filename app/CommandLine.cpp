@@ -69,9 +69,15 @@ std::optional<int> AnswerInformationRequest(int& argc, char** argv) {
 std::optional<int> CheckCommandLine(const QApplication& application) {
     QCommandLineParser parser;
     describe(parser);
-    // Prints Qt's message and exits on an unknown option; answers --help-all.
-    // Either way no window nor port is open yet.
-    parser.process(application);
+    // An unknown option ends the program here, with Qt's message, before any
+    // window or port is open; returning lets the application close in order.
+    if (!parser.parse(application.arguments())) {
+        print(stderr, QStringLiteral("%1: %2\n")
+                          .arg(QCoreApplication::applicationName(), parser.errorText()));
+        return 1;
+    }
+    if (parser.isSet(QStringLiteral("help-all")))
+        parser.process(application); // prints the help with Qt's own options and exits
     if (!parser.positionalArguments().isEmpty()) {
         print(stderr, QStringLiteral("%1: unexpected argument '%2' (the program takes none; "
                                      "see --help)\n")
