@@ -102,8 +102,11 @@ const UpdateTransfer* updateTransfer(QString& error) {
     const auto entry = reinterpret_cast<Entry>(module.resolve(UpdateTransferEntryName));
     const UpdateTransfer* transfer = entry ? entry() : nullptr;
     if (!transfer || transfer->interfaceVersion != UpdateTransferInterfaceVersion) {
+        const QString reason =
+            entry ? module.fileName() + QStringLiteral(" belongs to another version")
+                  : module.errorString();
         error = QStringLiteral("The update check's network module cannot be used: ") +
-                PrintableText(entry ? module.fileName() : module.errorString());
+                PrintableText(reason);
         return nullptr;
     }
     loadedTransfer = transfer; // the module stays loaded until the program ends
