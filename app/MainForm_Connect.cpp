@@ -39,7 +39,7 @@ QString latin1(const QByteArray& text) {
 } // namespace
 
 void TMainForm::btnConnectEncoderClick() {
-    FrameCounter = 0.0f;
+    FrameCounter = 0.0;
     QByteArray reply;
     EncoderPosition.ErrComm = Exchange(AdapterCommand::SupplyState, reply);
     if (EncoderPosition.ErrComm < 0) {

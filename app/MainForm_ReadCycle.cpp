@@ -260,7 +260,7 @@ void TMainForm::ConnectReadingHandlers() {
 }
 
 void TMainForm::btnReadEncoderClick() {
-    FrameCounter += 1.0f;
+    FrameCounter += 1.0;
     LastReadingOk = false;
     ToggleActivityLamp();
     if (EncoderType == TwoChannelEncoder && !readSecondChannel(*this))

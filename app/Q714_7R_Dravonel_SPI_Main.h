@@ -84,7 +84,9 @@ public:
     bool PowerOnStatus = false;
     double CikliranjeSmer = 0.0;
     bool CikliranjeSmerInit = false;
-    float FrameCounter = 0.0f;
+    // Readings since the chart was cleared: the x of its points. A double
+    // counts exactly past 2^24 readings, where a float would stop.
+    double FrameCounter = 0.0;
     float AirGap = 0.0f;
     bool StatBeriSignalLevel = false;
     qint32 EncDolzinaKode = 8;         // code length of the ring, 5 to 9

@@ -56,7 +56,7 @@ int main(int argc, char* argv[]) {
         const double elapsed = clock.elapsed() / 60000.0;
         last = residentMegabytes();
         std::printf("  %5.1f min: %7.1f MB resident, %9.0f readings, memo %d lines\n", elapsed,
-                    last, double(form.FrameCounter), form.Memo1->blockCount());
+                    last, form.FrameCounter, form.Memo1->blockCount());
         std::fflush(stdout);
         if (afterFirstMinute == 0 && elapsed >= 0.99)
             afterFirstMinute = last;

@@ -116,14 +116,14 @@ void measureMemory(TMainForm& form, SimulatedAdapter& adapter, int seconds) {
     });
     QTimer::singleShot(warmUpMs + seconds * 1000,
                        [&] { form.cbReadEncConstantly->setChecked(false); });
-    const float before = form.FrameCounter;
+    const double before = form.FrameCounter;
     form.cbReadEncConstantly->setChecked(true);
     form.cbReadEncConstantlyClick();
     const long endKiB = ResidentMemoryKiB();
     std::printf("Memory over %d s of continuous recording on the Debug tab (%.0f cycles): "
                 "resident %ld KiB after warm-up, %ld KiB at the end, highest %ld KiB, "
                 "growth %+ld KiB\n",
-                seconds, double(form.FrameCounter - before), startKiB, endKiB, highestKiB,
+                seconds, form.FrameCounter - before, startKiB, endKiB, highestKiB,
                 endKiB - startKiB);
 }
 
@@ -154,7 +154,7 @@ int main(int argc, char* argv[]) {
     if (!form.ShraniFajl)
         return std::printf("P5: the recording did not start\n"), 1;
     const QString path = form.ShraniFajl->fileName();
-    const float cyclesBefore = form.FrameCounter;
+    const double cyclesBefore = form.FrameCounter;
 
     measureThroughput(form, sim.Adapter(), parser.value("rounds").toInt());
     if (const int seconds = parser.value("memory-seconds").toInt(); seconds > 0)

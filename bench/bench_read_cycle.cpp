@@ -47,12 +47,12 @@ Phase windowPhase(TMainForm& form, double seconds) {
     QTimer stop;
     stop.setSingleShot(true);
     QObject::connect(&stop, &QTimer::timeout, [&] { form.cbReadEncConstantly->setChecked(false); });
-    const float before = form.FrameCounter;
+    const double before = form.FrameCounter;
     QElapsedTimer clock;
     clock.start();
     stop.start(int(seconds * 1000));
     form.cbReadEncConstantly->click();
-    return {double(form.FrameCounter - before), clock.nsecsElapsed() / 1e9};
+    return {form.FrameCounter - before, clock.nsecsElapsed() / 1e9};
 }
 
 Phase barePhase(BareTerminal& terminal, double seconds) {

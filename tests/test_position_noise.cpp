@@ -150,7 +150,7 @@ private slots:
                 w.Silence();
             }
         });
-        const float before = w.form.FrameCounter;
+        const double before = w.form.FrameCounter;
         w.form.btnPositionNoiseClick();
         QVERIFY(taken > 0);
         const int readings = taken - static_cast<int>(before);

@@ -127,7 +127,7 @@ private slots:
         QVERIFY(!w.form.cbReadEncConstantly->isChecked());
         QVERIFY(w.form.initTimer->isActive());
         QCOMPARE(w.form.EncPosDegOld, previous);
-        QCOMPARE(w.form.FrameCounter, 2.0f);
+        QCOMPARE(w.form.FrameCounter, 2.0);
     }
 
     void wrongLengthOfTheDecodedReplyDoesNotRestartTheSearch() {
@@ -237,7 +237,7 @@ private slots:
     void continuousLoopEndsWhenTheUserUnticks() {
         ConnectedWindow w("t2-mt17");
         w.form.cbReadEncConstantly->setChecked(true);
-        float clickedAt = 0;
+        double clickedAt = 0;
         whenReady(
             &w.form, [&] { return w.form.FrameCounter >= 5; },
             [&] {
@@ -295,7 +295,7 @@ private slots:
         w.form.cbReadEncConstantlyClick();
         SetApplicationTerminating(false);
         QVERIFY(w.form.cbReadEncConstantly->isChecked());
-        QCOMPARE(w.form.FrameCounter, 1.0f); // only the pass before the pause read
+        QCOMPARE(w.form.FrameCounter, 1.0); // only the pass before the pause read
     }
 };
 

@@ -133,6 +133,17 @@ private slots:
         QCOMPARE(w.form.ChartSignalLevelAxisLeft->max(), 31.0);
     }
 
+    // A shift of continuous reading passes 2^24 readings: the chart's points
+    // keep moving on to the right.
+    void chartKeepsMovingPastSixteenMillionReadings() {
+        ConnectedWindow w("t4-st20");
+        w.form.rbDrawTemp->setChecked(true);
+        w.form.FrameCounter = 16777215;
+        w.read(3);
+        QCOMPARE(xs(w.form.SeriesGreen), QList<double>({16777216, 16777217, 16777218}));
+        QCOMPARE(w.form.ChartSignalLevelAxisBottom->max(), 16777218.0);
+    }
+
     void positionPointsAreColouredByTheirFlags() {
         ConnectedWindow w("t2-mt17");
         w.form.rbDrawPos->setChecked(true);
@@ -278,12 +289,12 @@ private slots:
         form.ShowSignalChart();
         form.FrameCounter = 7;
         form.rbDrawNone->setChecked(true); // "Off" keeps the chart
-        QCOMPARE(form.FrameCounter, 0.0f);
+        QCOMPARE(form.FrameCounter, 0.0);
         QCOMPARE(form.SeriesBlue->count(), 1);
 
         form.FrameCounter = 7;
         form.rbDrawPos->setChecked(true);
-        QCOMPARE(form.FrameCounter, 0.0f);
+        QCOMPARE(form.FrameCounter, 0.0);
         QCOMPARE(form.SeriesBlue->count(), 0);
         QVERIFY(form.SeriesBlue->pointsConfiguration().isEmpty());
         QCOMPARE(form.ChartSignalLevelAxisLeft->max(), 361.0);
