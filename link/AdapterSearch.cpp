@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr qint32 IdentityJudgedLength = 7;
+
 // Port settings that a rejected port gets back.
 struct PortSettings {
     qint32 baudRate;
@@ -109,7 +111,10 @@ bool ProbeAdapterPort(const QString& location, QByteArray& identity,
                                    QSerialPort::OneStop, previous.flowControl};
     if (!writeSettings(*port, adapterLine))
         return false;
-    const qint32 result = SerialTransaction(port.get(), "v", 7, identity);
+    // The whole identity line is taken, also when it comes in pieces, so
+    // that no part of it is left over for the next command; the identity is
+    // judged by its first seven bytes.
+    const qint32 result = SerialLineTransaction(port.get(), "v", IdentityJudgedLength, identity);
     if (result == 0 && identity.startsWith(AdapterModelString)) {
         CloseCOMPort();
         COMPortHandle = port.release();

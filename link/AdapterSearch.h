@@ -26,7 +26,8 @@ bool NaturalLess(const QString& a, const QString& b);
 // natural order of port name, duplicates ignored.
 QList<AdapterCandidate> ListAdapterCandidates(const QList<SerialPortEntry>& portMap);
 
-// Opens the port, sets 115200 baud 8N1 and asks "v" (complete after 7 bytes).
+// Opens the port, sets 115200 baud 8N1 and asks "v": the reply is its whole
+// line (up to its CR, within the time-out), judged by its first 7 bytes.
 // When the reply begins with the model string the port stays open as
 // COMPortHandle and true is returned; otherwise the port gets its previous
 // settings back and is closed. `afterOpen` runs once right after the open;

@@ -10,3 +10,7 @@ class QSerialPort;
 // Writes every byte now, waiting at most timeoutMs for room in the device's
 // buffer. False on failure, with errno set.
 bool WritePortNow(QSerialPort& port, const QByteArray& bytes, int timeoutMs);
+
+// True when bytes wait in the device's input queue, without reading them and
+// without waiting: one cheap check before every command.
+bool PortInputWaiting(QSerialPort& port);

@@ -1,4 +1,4 @@
-// The one place in link that writes to the port's descriptor itself.
+// The one place in link that touches the port's descriptor itself.
 #include "PortWrite.h"
 
 #include <QElapsedTimer>
@@ -29,4 +29,9 @@ bool WritePortNow(QSerialPort& port, const QByteArray& bytes, int timeoutMs) {
         }
     }
     return true;
+}
+
+bool PortInputWaiting(QSerialPort& port) {
+    pollfd input{int(port.handle()), POLLIN, 0};
+    return ::poll(&input, 1, 0) > 0 && (input.revents & (POLLIN | POLLHUP | POLLERR));
 }

@@ -14,3 +14,7 @@ bool WritePortNow(QSerialPort& port, const QByteArray& bytes, int timeoutMs) {
     }
     return true;
 }
+
+bool PortInputWaiting(QSerialPort& port) {
+    return port.waitForReadyRead(0) || port.bytesAvailable() > 0;
+}

@@ -2,10 +2,11 @@
 
 #include "PortWrite.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPort>
 #include <cerrno>
+#include <chrono>
+#include <deque>
 
 QSerialPort* COMPortHandle = nullptr;
 quint32 SerialTimeout = 400;
@@ -14,15 +15,71 @@ QByteArray CommLogText;
 
 namespace {
 
-// The port whose last exchange timed out: its reply may still be on its
-// way, and must not be taken for the reply of the next command there.
-const QSerialPort* latePort = nullptr;
+using Clock = std::chrono::steady_clock;
 
-bool replyComplete(const QByteArray& reply, qint32 expectedLength) {
-    if (expectedLength > 0)
-        return reply.size() >= expectedLength;
-    return reply.contains('\r');
+// A reply that comes after its time-out is looked for this long after the
+// time-out; a line that comes later still is taken for what it seems.
+Clock::duration lateReplyWindow() {
+    return std::chrono::milliseconds(4 * qint64(SerialTimeout));
 }
+// More replies than this are never counted as owed: a port that needs more
+// is reopened by the adapter search anyway.
+constexpr std::size_t MostOwedReplies = 16;
+
+// The replies `port` still owes for commands that timed out there: each is
+// the next line (up to its CR) to arrive, as long as it comes within the
+// late-reply window of its time-out. The adapter answers every command once
+// and in order, so such a line can never be the reply of a later command.
+struct OwedReplies {
+    const QSerialPort* port = nullptr;
+    std::deque<Clock::time_point> expiries; // oldest first
+
+    // The number still owed on `on` now.
+    std::size_t Count(const QSerialPort* on) {
+        if (on != port)
+            return 0;
+        const Clock::time_point now = Clock::now();
+        while (!expiries.empty() && expiries.front() < now)
+            expiries.pop_front();
+        return expiries.size();
+    }
+    void Settle() {
+        if (!expiries.empty())
+            expiries.pop_front();
+    }
+    void Add(const QSerialPort* on) {
+        if (on != port) {
+            port = on;
+            expiries.clear();
+        }
+        if (expiries.size() < MostOwedReplies)
+            expiries.push_back(Clock::now() + lateReplyWindow());
+    }
+    void Forget(const QSerialPort* on) {
+        if (on == port) {
+            port = nullptr;
+            expiries.clear();
+        }
+    }
+};
+OwedReplies owed;
+
+// When an exchange's reply is complete.
+struct Completion {
+    qint32 expectedLength; // > 0: that many bytes; 0: a CR
+    // With a positive value, a reply that reaches the time-out with at least
+    // this many bytes counts as complete (the identity probe's rule).
+    qint32 enoughAtTimeout = 0;
+
+    bool Complete(const QByteArray& reply) const {
+        if (expectedLength > 0)
+            return reply.size() >= expectedLength;
+        return reply.contains('\r');
+    }
+    bool EnoughAtTimeout(const QByteArray& reply) const {
+        return enoughAtTimeout > 0 && reply.size() >= enoughAtTimeout;
+    }
+};
 
 // errno of the failed call, or EIO when the port layer did not leave one.
 qint32 lastOsError() {
@@ -34,57 +91,86 @@ bool writeWhole(QSerialPort* port, const QByteArray& command) {
     return WritePortNow(*port, command, static_cast<int>(SerialTimeout));
 }
 
+void logLate(const QByteArray& late) {
+    if (CommLogEnabled && !late.isEmpty())
+        CommLogText += "RX (late, discarded):" + late + "\r\n";
+}
+
+// Whatever has arrived and is waiting now, without waiting for more.
+QByteArray takeWaitingBytes(QSerialPort* port) {
+    QByteArray bytes = port->readAll();
+    if (!PortInputWaiting(*port))
+        return bytes;
+    while (port->waitForReadyRead(0))
+        bytes += port->readAll();
+    return bytes + port->readAll();
+}
+
+// Bytes waiting before a command is written cannot be its reply: they are
+// dropped. Each line among them settles one owed reply.
+void dropWaitingBytes(QSerialPort* port) {
+    const QByteArray late = takeWaitingBytes(port);
+    if (late.isEmpty())
+        return;
+    for (qsizetype lines = late.count('\r'); lines > 0 && owed.Count(port) > 0; --lines)
+        owed.Settle();
+    logLate(late);
+}
+
+// While the port owes replies, each line at the front of `reply` is one of
+// them: it is cut off and logged. True when one was cut.
+bool cutOwedLines(QSerialPort* port, QByteArray& reply) {
+    bool cut = false;
+    qsizetype end = 0;
+    while (owed.Count(port) > 0 && (end = reply.indexOf('\r')) >= 0) {
+        logLate(reply.left(end + 1));
+        reply.remove(0, end + 1);
+        owed.Settle();
+        cut = true;
+    }
+    return cut;
+}
+
+struct Collected {
+    qint32 result;
+    bool settledOwedReply;
+};
+
 // Waits on the port (no busy polling) until the reply is complete or the
 // time-out has passed.
-qint32 collectReply(QSerialPort* port, qint32 expectedLength, QByteArray& reply) {
-    QElapsedTimer clock;
-    clock.start();
+Collected collectReply(QSerialPort* port, const Completion& completion, QByteArray& reply) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(SerialTimeout);
+    bool settled = false;
     for (;;) {
-        if (port->bytesAvailable() > 0)
+        if (port->bytesAvailable() > 0) {
             reply += port->readAll();
-        if (replyComplete(reply, expectedLength))
-            return 0;
-        const qint64 elapsed = clock.elapsed();
-        if (elapsed > SerialTimeout)
-            return SerialResultTimeout;
-        if (!port->waitForReadyRead(static_cast<int>(SerialTimeout - elapsed) + 1)) {
+            settled = cutOwedLines(port, reply) || settled;
+        }
+        if (completion.Complete(reply))
+            return {0, settled};
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left < 0)
+            return {completion.EnoughAtTimeout(reply) ? 0 : SerialResultTimeout, settled};
+        if (!port->waitForReadyRead(static_cast<int>(left) + 1)) {
             const auto error = port->error();
             if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
                 // The device went away: nothing more can arrive.
                 port->clearError();
                 reply += port->readAll();
-                return replyComplete(reply, expectedLength) ? 0 : SerialResultTimeout;
+                settled = cutOwedLines(port, reply) || settled;
+                const bool done = completion.Complete(reply) || completion.EnoughAtTimeout(reply);
+                return {done ? 0 : SerialResultTimeout, settled};
             }
         }
     }
 }
 
-// Discards what arrives until the line has been quiet for SerialTimeout (at
-// most four time-outs in all), so that a reply that came too late is not
-// taken for the next one. Shown in the communication log as a late reply.
-void discardLateReply(QSerialPort* port) {
-    QByteArray late;
-    QElapsedTimer clock;
-    clock.start();
-    do {
-        late += port->readAll();
-    } while (clock.elapsed() < 4 * qint64(SerialTimeout) &&
-             port->waitForReadyRead(static_cast<int>(SerialTimeout)));
-    late += port->readAll();
-    if (CommLogEnabled && !late.isEmpty())
-        CommLogText += "RX (late, discarded):" + late + "\r\n";
-}
-
-} // namespace
-
-qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 expectedLength,
-                         QByteArray& reply) {
+qint32 transact(QSerialPort* handle, const QByteArray& command, const Completion& completion,
+                QByteArray& reply) {
     if (!handle || !handle->isOpen())
         return SerialResultNoPort;
-    if (latePort == handle) {
-        discardLateReply(handle);
-        latePort = nullptr;
-    }
+    dropWaitingBytes(handle);
     if (!writeWhole(handle, command)) {
         const qint32 code = -lastOsError();
         handle->clearError();
@@ -93,16 +179,33 @@ qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 
     if (CommLogEnabled)
         CommLogText += "TX:" + command + "\r\n";
     reply.clear();
-    const qint32 result = collectReply(handle, expectedLength, reply);
-    latePort = result == SerialResultTimeout ? handle : nullptr;
+    const Collected collected = collectReply(handle, completion, reply);
+    // A reply that has not ended is owed: its line (or the rest of it) may
+    // still come. An exchange that took an owed line and then timed out
+    // adds none, so a reply the adapter never sent costs one more exchange,
+    // not every later one.
+    if (!completion.Complete(reply) && !collected.settledOwedReply &&
+        (collected.result == SerialResultTimeout || completion.EnoughAtTimeout(reply)))
+        owed.Add(handle);
     if (CommLogEnabled)
         CommLogText += "RX:" + reply + "\r\n";
-    return result;
+    return collected.result;
+}
+
+} // namespace
+
+qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 expectedLength,
+                         QByteArray& reply) {
+    return transact(handle, command, {expectedLength}, reply);
+}
+
+qint32 SerialLineTransaction(QSerialPort* handle, const QByteArray& command, qint32 enoughAtTimeout,
+                             QByteArray& reply) {
+    return transact(handle, command, {0, enoughAtTimeout}, reply);
 }
 
 void ForgetLateReply(const QSerialPort* port) {
-    if (latePort == port)
-        latePort = nullptr;
+    owed.Forget(port);
 }
 
 void CommLogMarker(const QByteArray& marker) {
@@ -119,6 +222,10 @@ QSerialPort* OpenSerialPort(const QString& location) {
         delete port;
         return nullptr;
     }
+    // A freshly opened port starts empty: what was queued before it was
+    // opened answers commands of an earlier owner.
+    port->clear(QSerialPort::Input);
+    ForgetLateReply(port);
     return port;
 }
 
@@ -133,6 +240,7 @@ void CloseCOMPort() {
 
 void ResetSerialDriverState() {
     CloseCOMPort();
+    owed = OwedReplies();
     SerialTimeout = 400;
     CommLogEnabled = false;
     CommLogText.clear();

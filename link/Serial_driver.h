@@ -23,24 +23,36 @@ constexpr qint32 SerialResultNoPort = -3;
 
 // Writes the command and collects the reply. With expectedLength 0 the reply
 // is complete once it holds a CR, otherwise once it holds at least
-// expectedLength bytes. Bytes after the completing one stay in the reply,
-// and bytes that arrive after a complete reply begin the next one. After a
-// time-out, though, whatever arrives before the next command is written is
-// a late reply: it is discarded (and logged as late), waiting until the line
-// is quiet, so it never passes for the reply of a later command.
+// expectedLength bytes. Bytes after the completing one stay in the reply.
+//
+// In this strict request-and-reply protocol, bytes that are waiting before a
+// command is written can never be its reply: they are dropped (and logged
+// as late). A reply that did not come within the time-out is owed: the next
+// line to arrive (within four time-outs of it) is taken for it and dropped
+// in the same way, so a late reply never passes for the reply of a later
+// command, and no exchange waits for one.
 // Returns 0, SerialResultTimeout (reply holds what came), SerialResultNoPort
 // (reply unchanged) or -errno of a failed write (reply unchanged).
 qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 expectedLength,
                          QByteArray& reply);
 
-// Forgets that the port's last exchange timed out; for a port that is about
-// to be closed.
+// The same exchange for a reply that is one line: complete at its CR, so a
+// line that comes in pieces is taken whole. A reply that holds at least
+// enoughAtTimeout bytes when the time-out has passed counts as complete
+// (result 0), so a device that ends its line late or never is still judged
+// by what came. The adapter search's identity probe uses it.
+qint32 SerialLineTransaction(QSerialPort* handle, const QByteArray& command, qint32 enoughAtTimeout,
+                             QByteArray& reply);
+
+// Forgets the replies the port still owes; for a port that is about to be
+// closed.
 void ForgetLateReply(const QSerialPort* port);
 
 // Appends an operation marker line to the communication log when it is on.
 void CommLogMarker(const QByteArray& marker);
 
-// Opens the port at a system location exclusively, or returns nullptr.
+// Opens the port at a system location exclusively, its input queue emptied,
+// or returns nullptr.
 QSerialPort* OpenSerialPort(const QString& location);
 // Closes COMPortHandle if it is open and sets it to invalid.
 void CloseCOMPort();

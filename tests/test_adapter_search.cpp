@@ -32,6 +32,15 @@ QStringList portNames(const QList<AdapterCandidate>& candidates) {
     return names;
 }
 
+// One simulated adapter announced where a new window looks for it.
+struct AnnouncedAdapter {
+    AnnouncedAdapter() { announced = sim.Announce(QStringLiteral("q714-sim-1")); }
+    SimFixture sim;
+    bool announced = false;
+    WindowFixture window{QStringLiteral("tester"), WindowFixture::KeepRuntimeFolder};
+    TMainForm& form = window.Form();
+};
+
 } // namespace
 
 class TestAdapterSearch : public QObject {
@@ -168,21 +177,64 @@ private slots:
         QCOMPARE(form.initTimer->interval(), 1000);
     }
 
-    void versionArrivingAfterSevenBytesStartsTheSerialReply() {
-        SimFixture sim;
+    // A USB adapter may deliver its identity in several packets: the probe
+    // takes the whole line, so every later reply stays in step.
+    void identityInPiecesIsTakenWhole_data() {
+        QTest::addColumn<int>("parts");
+        QTest::addColumn<int>("gapMs");
+        QTest::newRow("3 parts, 1 ms apart") << 3 << 1;
+        QTest::newRow("2 parts, 150 ms apart") << 2 << 150;
+    }
+
+    void identityInPiecesIsTakenWhole() {
+        QFETCH(int, parts);
+        QFETCH(int, gapMs);
+        AnnouncedAdapter adapter;
+        QVERIFY(adapter.announced);
         FaultSettings split;
-        split.splitParts = 2;
-        split.splitGapMs = 150;
-        sim.Server().SetFaults(split);
-        sim.Adapter().OverrideReply("r", QByteArray(1, '\0'));
-        QVERIFY(sim.Announce(QStringLiteral("q714-sim-1")));
-        WindowFixture window(QStringLiteral("tester"), WindowFixture::KeepRuntimeFolder);
-        TMainForm& form = window.Form();
+        split.splitParts = parts;
+        split.splitGapMs = gapMs;
+        adapter.sim.Server().SetFaults(split);
+        TMainForm& form = adapter.form;
         form.initTimerTimer();
-        QCOMPARE(form.Q714Version, QByteArray("Q714-7R"));
-        QCOMPARE(form.Q714VerzijaFW, 0);
-        QCOMPARE(form.SerijskaQ714, QByteArray("v112"));
+        QCOMPARE(form.Q714Version, QByteArray("Q714-7R v1.12"));
+        QCOMPARE(form.Q714VerzijaFW, 112);
+        QCOMPARE(form.SerijskaQ714, QByteArray("Q7R00417"));
         QCOMPARE(form.Q714RevizijaFW, 57);
+        QCOMPARE(form.lblComPort->text(), QStringLiteral("q714-sim-1  [Q7R00417]"));
+    }
+
+    // Replies queued before the port was opened (an adapter that froze and
+    // then answered a search's probes at once) belong to commands of the
+    // port's earlier opening.
+    void bytesQueuedBeforeThePortOpensAreNotTakenForReplies() {
+        AnnouncedAdapter adapter;
+        QVERIFY(adapter.announced);
+        adapter.sim.Server().SendRaw("Q714-7R v1.12\rQ714-7R v1.12\r");
+        TMainForm& form = adapter.form;
+        form.initTimerTimer();
+        QCOMPARE(form.SerijskaQ714, QByteArray("Q7R00417"));
+        QCOMPARE(form.lblInterfaceVer->text(), QStringLiteral("Q714-7R v1.12.57"));
+    }
+
+    // An adapter that froze (SIGSTOP) while the tool kept searching answers
+    // every queued probe at once when it goes on (SIGCONT); the next search
+    // opens the port afresh and sees none of those replies.
+    void anAdapterThatFrozeIsFoundWithItsTrueSerial() {
+        AnnouncedAdapter adapter;
+        QVERIFY(adapter.announced);
+        TMainForm& form = adapter.form;
+        form.initTimerTimer();
+        QVERIFY(COMPortHandle);
+        adapter.sim.Server().Stop();
+        for (int search = 0; search < 3; ++search)
+            form.initTimerTimer();
+        QVERIFY(!COMPortHandle);
+        QVERIFY(adapter.sim.Server().Start());
+        QTest::qWait(200); // the queued probes are answered
+        form.initTimerTimer();
+        QCOMPARE(form.lblComPort->text(), QStringLiteral("q714-sim-1  [Q7R00417]"));
+        QCOMPARE(form.lblInterfaceVer->text(), QStringLiteral("Q714-7R v1.12.57"));
     }
 
     void failedSearchesAlternateTheLabel() {

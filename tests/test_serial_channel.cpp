@@ -1,6 +1,6 @@
 // The serial channel against the simulated adapter on a real pseudo-terminal:
-// the completion rule, the untouched input queue, time-outs, the missing port
-// and a device that vanishes mid-exchange.
+// the completion rule, stale and late bytes, time-outs, the missing port and
+// a device that vanishes mid-exchange.
 #include "PtySimulator.h"
 #include "Serial_driver.h"
 #include "SimFixture.h"
@@ -53,6 +53,9 @@ private slots:
         QCOMPARE(exchange("r", 0, 0), QByteArray("Q7R00417\r"));
     }
 
+    // The spec'd rule for an expected length: the exchange ends at 7 bytes,
+    // and what follows in time is taken for the next command's reply. The
+    // identity probe therefore takes its whole line (next test).
     void bytesAfterTheExpectedLengthBeginTheNextReply() {
         FaultSettings split;
         split.splitParts = 2; // "Q714-7R" first, " v1.12\r" 50 ms later
@@ -65,9 +68,39 @@ private slots:
         QVERIFY2(next.startsWith(" v1.12\r"), next.constData());
     }
 
-    // A reply that comes after its time-out is discarded before the next
-    // command, so every later exchange gets its own reply.
-    void lateReplyIsDiscardedNotTakenForTheNextCommand() {
+    void lineExchangeTakesTheWholeLineInPieces() {
+        FaultSettings split;
+        split.splitParts = 3;
+        split.splitGapMs = 30;
+        sim->Server().SetFaults(split);
+        QByteArray reply;
+        QCOMPARE(SerialLineTransaction(COMPortHandle, "v", 7, reply), 0);
+        QCOMPARE(reply, QByteArray("Q714-7R v1.12\r"));
+        sim->Server().SetFaults(FaultSettings());
+        QCOMPARE(exchange("r", 0, 0), QByteArray("Q7R00417\r"));
+
+        // A line that never ends is still judged by the bytes that came.
+        sim->Adapter().OverrideReply("v", "Q714-7R v1");
+        QCOMPARE(SerialLineTransaction(COMPortHandle, "v", 7, reply), 0);
+        QCOMPARE(reply, QByteArray("Q714-7R v1"));
+        sim->Adapter().OverrideReply("v", "Q71");
+        QCOMPARE(SerialLineTransaction(COMPortHandle, "v", 7, reply), SerialResultTimeout);
+    }
+
+    // Bytes waiting before a command is written cannot be its reply.
+    void bytesWaitingBeforeTheCommandAreDroppedAndLogged() {
+        CommLogEnabled = true;
+        sim->Server().SendRaw("stale\r57\r");
+        QTest::qWait(50);
+        QCOMPARE(exchange("r", 0, 0), QByteArray("Q7R00417\r"));
+        QVERIFY2(CommLogText.startsWith("RX (late, discarded):stale\r57\r\r\nTX:r\r\n"),
+                 CommLogText.constData());
+    }
+
+    // A reply that comes after its time-out, while the next command already
+    // waits, is owed: it is dropped there, and the next command gets its own
+    // reply without waiting for the line to fall quiet.
+    void lateReplyIsDroppedWhereverItArrives() {
         FaultSettings late;
         late.lateReplyEvery = 1;
         late.lateReplyMs = 600;
@@ -77,21 +110,36 @@ private slots:
         sim->Server().SetFaults(FaultSettings());
         QCOMPARE(exchange("o", 0, 0), QByteArray("57\r"));
         QCOMPARE(exchange("r", 0, 0), QByteArray("Q7R00417\r"));
-        QVERIFY2(CommLogText.contains("RX (late, discarded):Q7R00417\r\r\nTX:o\r\n"),
+        QVERIFY2(CommLogText.contains("TX:o\r\nRX (late, discarded):Q7R00417\r\r\nRX:57\r\r\n"),
                  CommLogText.constData());
     }
 
-    // Up to a time-out after the time-out, a late reply is still caught:
-    // the next command waits until the line is quiet.
-    void lateReplyArrivingAfterTheNextTimeOutWouldHaveStartedIsDiscarded() {
+    // An adapter that falls behind by more than one time-out owes a reply
+    // for every command that timed out: they queue, and none of them is
+    // taken for a later command.
+    void repliesOfAnAdapterThatFellBehindAreNotTakenForLaterCommands() {
         FaultSettings late;
         late.lateReplyEvery = 1;
-        late.lateReplyMs = 750;
+        late.lateReplyMs = 1000;
         sim->Server().SetFaults(late);
         QCOMPARE(exchange("r", 0, SerialResultTimeout), QByteArray());
         sim->Server().SetFaults(FaultSettings());
+        QCOMPARE(exchange("o", 0, SerialResultTimeout), QByteArray()); // queued behind "r"
+        QCOMPARE(exchange("v", 0, 0), QByteArray("Q714-7R v1.12\r"));
         QCOMPARE(exchange("o", 0, 0), QByteArray("57\r"));
+    }
+
+    // A reply the adapter never sends costs one more exchange, not every
+    // later one.
+    void aReplyNeverSentCostsOneMoreExchange() {
+        FaultSettings dropped;
+        dropped.partialBytes = 0;
+        sim->Server().SetFaults(dropped);
+        QCOMPARE(exchange("r", 0, SerialResultTimeout), QByteArray());
+        sim->Server().SetFaults(FaultSettings());
+        QCOMPARE(exchange("o", 0, SerialResultTimeout), QByteArray()); // its reply taken as owed
         QCOMPARE(exchange("o", 0, 0), QByteArray("57\r"));
+        QCOMPARE(exchange("r", 0, 0), QByteArray("Q7R00417\r"));
     }
 
     void silenceTimesOutWithAnEmptyReplyAndIsLogged() {
