@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 
 namespace {
 
@@ -27,6 +28,8 @@ bool validLinkName(const QString& name) {
 
 } // namespace
 
+Announcement::Announcement() = default;
+
 Announcement::~Announcement() {
     Withdraw();
 }
@@ -36,20 +39,25 @@ bool Announcement::Announce(const QString& devicePath, const QString& name) {
     const QString folder = SimulatedAdapterFolder();
     if (!validLinkName(name) || devicePath.isEmpty() || !makePrivateFolder(folder))
         return false;
+    auto nameLock =
+        std::make_unique<QLockFile>(folder + QStringLiteral("/.") + name + QStringLiteral(".lock"));
+    // Only a dead owner makes a lock stale, however long a simulator runs.
+    nameLock->setStaleLockTime(0);
+    if (!nameLock->tryLock(0))
+        return false; // a running simulator has the name
     const QString path = folder + QLatin1Char('/') + name;
-    const QFileInfo existing(path);
-    if (existing.isSymLink() && !QFileInfo::exists(existing.symLinkTarget()))
+    if (QFileInfo(path).isSymLink())
         QFile::remove(path); // left behind by a simulator that did not end cleanly
     if (!QFile::link(devicePath, path))
-        return false; // the name is taken
+        return false; // a file of that name that is no announcement
     linkPath = path;
+    lock = std::move(nameLock);
     return true;
 }
 
 void Announcement::Withdraw() {
-    if (linkPath.isEmpty())
-        return;
-    if (QFileInfo(linkPath).isSymLink())
+    if (!linkPath.isEmpty() && QFileInfo(linkPath).isSymLink())
         QFile::remove(linkPath);
     linkPath.clear();
+    lock.reset(); // unlocks and removes the lock file
 }

@@ -202,10 +202,13 @@ QByteArray SimulatedAdapter::answerSpiTransfer(const QByteArray& command) {
 
 // "d": the adapter decodes the frame itself. Status text at characters 3-6;
 // multi-turn at 10-13 and single-turn at 17-22, or the whole position at
-// 10-15, or only the turns at 10-17.
+// 10-15, or only the turns at 10-17. The adapter reports the encoder's status
+// bits only while the encoder signals an error: the tool takes any status
+// there for an error (and a warning), so a warning alone reads 0000.
 QByteArray SimulatedAdapter::answerStatusPosition() {
     const PositionReading reading = encoder->ReadPosition();
-    const QByteArray status = "S:" + hexDigits(reading.status & 0xFFFF, 4);
+    const quint32 reported = reading.error ? reading.status : 0;
+    const QByteArray status = "S:" + hexDigits(reported & 0xFFFF, 4);
     StatusReplyForm form = statusReplyForm;
     if (form == StatusReplyForm::Auto)
         form = encoder->Profile().multiturn ? StatusReplyForm::Multiturn22

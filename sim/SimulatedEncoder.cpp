@@ -189,6 +189,7 @@ void SimulatedEncoder::PowerOn() {
     filterInEffect = registers.Value(layout.filterPosVal);
     applyPositionFilter();
     writeStatus = 0;
+    debugUnlocked = false;
     ResetProtocol();
     storeDebugRecord(); // a fresh record is there from the start
 }
@@ -220,6 +221,8 @@ QByteArray SimulatedEncoder::ReadRegister(int size, quint32 address, bool crcMat
     const RegisterOutcome injected = outcomeOfFault(readFaults.Next(address), false);
     if (injected != RegisterOutcome::Ok)
         return outcomeReply(injected);
+    if (refusesDebugRead(address))
+        return outcomeReply(RegisterOutcome::ReadCrc);
     refreshMeasuredRegisters();
     quint32 data = 0;
     const RegisterOutcome outcome = registers.Read(address, size, data);
@@ -264,7 +267,18 @@ void SimulatedEncoder::noteWriteOutcome(RegisterOutcome outcome) {
     }
 }
 
+// A locked debug record refuses its reads until it has been unlocked.
+bool SimulatedEncoder::refusesDebugRead(quint32 address) const {
+    using namespace FixedRegister;
+    const bool debugRegister = (address >= DebugBlock && address < DebugBlock + 0x100) ||
+                               (address >= DebugProtocol4 && address < DebugProtocol4 + 0x100);
+    return debugRegister && !DebugUnlocked();
+}
+
 void SimulatedEncoder::afterWrite(quint32 address, quint32 value, QByteArray& reply) {
+    if (address == FixedRegister::U2Command &&
+        (debugLatchCode < 0 || value == static_cast<quint32>(debugLatchCode)))
+        debugUnlocked = true;
     if (address == layout.command)
         executeCommand(value, reply);
     else if (address == FixedRegister::U2Command || address == FixedRegister::DebugLatch)

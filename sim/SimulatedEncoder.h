@@ -95,6 +95,10 @@ public:
     // five other commands.
     void SetDebugLatchCode(int code) { debugLatchCode = code; }
     int DebugLatches() const { return debugLatches; }
+    // With the lock on, the debug record answers its reads with "0xe6:" from
+    // every power-on until the debug unlock code is written to register 0x49.
+    void SetDebugLock(bool on) { debugLockOn = on; }
+    bool DebugUnlocked() const { return !debugLockOn || debugUnlocked; }
     // Every n-th power-on the position comes back moved by `counts`.
     void SetPowerOnJump(int every, qint64 counts) { powerOnJump.Set(every, counts); }
     int PowerOnJumps() const { return powerOnJump.Injected(); }
@@ -125,6 +129,7 @@ private:
     void presetMultiturn();
     void latchDebugRecord();
     void storeDebugRecord();
+    bool refusesDebugRead(quint32 address) const;
 
     quint32 positionField(quint32 singleturn, bool error, bool warning) const;
     quint16 statusWord(const PositionReading& reading) const;
@@ -163,6 +168,8 @@ private:
     int debugLatchCode = EncoderCommand::DebugLatch;
     int debugLatches = 0;
     bool errorLatched = false; // firmware 4 latches by itself when an error begins
+    bool debugLockOn = false;
+    bool debugUnlocked = false; // since the last power-on
     PowerOnJump powerOnJump;
 
     qint64 channel1Offset;

@@ -139,6 +139,11 @@ const ProgramOption Options[] = {
      "n", "0"},
     {"power-jump-deg", "Size of that jump in degrees of the shaft; negative jumps backwards.",
      "deg", "10"},
+    {"debug-lock",
+     "The debug record is locked at every power-on: its reads answer \"0xe6:\" until the debug "
+     "unlock code is written to register 0x49 (the tool's Unlock, sent when a recording "
+     "starts).",
+     nullptr, nullptr},
     {"verbose", "Print every command received.", nullptr, nullptr},
 };
 
@@ -289,6 +294,7 @@ bool configureEncoder(const QCommandLineParser& parser, SimulatedAdapter& adapte
         e.SetErrorActive(parser.isSet("error"));
         e.SetWarningActive(parser.isSet("warning"));
         e.SetStatusBits(status);
+        e.SetDebugLock(parser.isSet("debug-lock"));
         if (parser.isSet("signal"))
             e.SetSignalLevelBase(static_cast<int>(signal));
     });

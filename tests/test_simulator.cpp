@@ -202,6 +202,7 @@ private slots:
     void concatenatedCommandsOverPty();
     void unplugMakesThePortFail();
     void announcementsGiveOneLinkPerSimulator();
+    void aKilledSimulatorsNameCanBeTakenAgain();
     void executableServesAndRemovesItsLink();
 };
 
@@ -999,6 +1000,54 @@ void TestSimulator::announcementsGiveOneLinkPerSimulator() {
         QVERIFY(!QFileInfo(folder + "/second").isSymLink());
     }
     QCOMPARE(qgetenv("XDG_RUNTIME_DIR"), outside);
+}
+
+namespace {
+
+// Starts q714-sim announced as `name` in `runtime`; true once it serves.
+bool startSimulator(QProcess& sim, const QString& runtime, const QString& name) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", runtime);
+    sim.setProcessEnvironment(environment);
+    sim.start(QStringLiteral(Q714_SIM_PATH), {"--name", name});
+    QByteArray output;
+    while (!output.contains("Serving") && sim.waitForReadyRead(30000))
+        output += sim.readAllStandardOutput();
+    return output.contains("Serving");
+}
+
+} // namespace
+
+// A simulator killed with SIGKILL leaves its link behind, and the link's
+// terminal number is soon another terminal's (the next simulator's own, as a
+// rule). A new simulator of that name replaces the link, while a running one
+// keeps its name.
+void TestSimulator::aKilledSimulatorsNameCanBeTakenAgain() {
+    if (!QFileInfo::exists(QStringLiteral(Q714_SIM_PATH)))
+        QSKIP("q714-sim is not built");
+    QTemporaryDir runtime;
+    const QString link = runtime.path() + "/q714-7r/bench-1";
+    QProcess killed;
+    QVERIFY(startSimulator(killed, runtime.path(), "bench-1"));
+    killed.kill();
+    QVERIFY(killed.waitForFinished(30000));
+    QVERIFY(QFileInfo(link).isSymLink());
+
+    QProcess next;
+    QVERIFY(startSimulator(next, runtime.path(), "bench-1"));
+    QSerialPort port(link);
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    port.write("r");
+    QVERIFY(port.waitForBytesWritten(2000));
+    QCOMPARE(readReply(port), QByteArray("Q7R00417\r"));
+
+    QProcess third;
+    QVERIFY(!startSimulator(third, runtime.path(), "bench-1"));
+    if (third.state() != QProcess::NotRunning)
+        QVERIFY(third.waitForFinished(30000));
+    QCOMPARE(third.exitCode(), 1);
+    next.terminate();
+    QVERIFY(next.waitForFinished(30000));
 }
 
 void TestSimulator::executableServesAndRemovesItsLink() {
