@@ -3,6 +3,7 @@
 #include "Orodja.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Serial_driver.h"
+#include "Widgets.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -27,6 +28,7 @@ void TMainForm::initTimerTimer() {
     }
     const QScopedValueRollback<bool> running(searchRunning, true);
     initTimer->stop();
+    ForgetConnectedEncoder(); // whatever answers next may be another encoder
     CloseCOMPort();
     lblInterfaceVer->clear();
     // Over repeated failed searches the label blinks: empty, then the text.
@@ -77,8 +79,31 @@ void TMainForm::ShowAdapter(int portIndex) {
                              QString::number(Q714RevizijaFW));
 }
 
+// A search already pending is not postponed: a workflow that retries faster
+// than the timer's interval would otherwise keep the port from ever being
+// reopened.
 void TMainForm::RestartAdapterSearch() {
-    initTimer->start();
+    if (!initTimer->isActive())
+        initTimer->start();
+}
+
+// Reading needs a Connect again: the labels show their start texts, and
+// nothing read from the encoder before is shown as if it were current.
+void TMainForm::ForgetConnectedEncoder() {
+    EncoderConnected = false;
+    cbReadEncConstantly->setChecked(false);
+    btnReadEncoder->setEnabled(false);
+    cbReadEncConstantly->setEnabled(false);
+    ShownPosition.Pending = false;
+    for (auto it = EncoderStartTexts.cbegin(); it != EncoderStartTexts.cend(); ++it) {
+        pendingTexts.remove(it.key());
+        it.key()->setText(it.value());
+    }
+    for (QWidget* lamp : {static_cast<QWidget*>(pnlEncErr), static_cast<QWidget*>(pnlEncWarn),
+                          static_cast<QWidget*>(pnlCRC)}) {
+        pendingColours.remove(lamp);
+        SetPanelColor(lamp, LampOffColour);
+    }
 }
 
 void TMainForm::cbLogCommsClick() {

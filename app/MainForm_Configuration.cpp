@@ -27,14 +27,19 @@ QString asLines(QString text) {
     return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }
 
-// The value of a setting edit to be written: text that is no number counts
-// as 0; a negative or too large number is refused with a message.
+QString invalidSetting(const QString& name, const QString& text) {
+    return QStringLiteral("Invalid %1 \"%2\": enter a whole number from 0 to %3.")
+        .arg(name, text)
+        .arg(std::numeric_limits<qint32>::max());
+}
+
+// The value of a setting edit to be written: a blank field writes 0; text
+// that is not a whole number, or a negative or too large one, is refused with
+// a message and nothing is sent (a typo must not move the encoder's zero).
 bool settingToWrite(TMainForm& form, const QLineEdit* edit, const QString& name, quint32& value) {
     const TypedNumber number = ParseTypedNumber(edit->text());
-    if (number.kind == TypedNumber::OutOfRange || number.ValueOr(0) < 0) {
-        form.ShowMessage(QStringLiteral("Invalid %1 \"%2\": enter a whole number from 0 to %3.")
-                             .arg(name, edit->text())
-                             .arg(std::numeric_limits<qint32>::max()));
+    if (!number.NumberOrBlank() || number.ValueOr(0) < 0) {
+        form.ShowMessage(invalidSetting(name, edit->text()));
         return false;
     }
     value = static_cast<quint32>(number.ValueOr(0));
@@ -156,10 +161,11 @@ void TMainForm::btnMTerrArcWriteClick() {
         MemoAddLine(LastError);
 }
 
-// The preset is the typed number's low 16 bits: -1 presets 65535.
+// The preset is the typed number's low 16 bits: -1 presets 65535, a blank
+// field 0.
 void TMainForm::btnApplyMTClick() {
     const TypedNumber number = ParseTypedNumber(edMultiturnPreset->text());
-    if (number.kind == TypedNumber::OutOfRange) {
+    if (!number.NumberOrBlank()) {
         ShowMessage(QStringLiteral("Invalid multiturn preset \"%1\": enter a whole number.")
                         .arg(edMultiturnPreset->text()));
         return;
@@ -188,9 +194,9 @@ void TMainForm::btnUlvaxSetZeroClick() {
     btnReadEncoderClick();
     const QString errors = readingErrors(*this);
     const TypedNumber current = ParseTypedNumber(edPosOffset->text());
-    if (!errors.isEmpty() || current.kind == TypedNumber::OutOfRange) {
+    if (!errors.isEmpty() || !current.NumberOrBlank()) {
         ShowMessage(errors.isEmpty()
-                        ? QStringLiteral("Invalid position offset \"%1\".").arg(edPosOffset->text())
+                        ? invalidSetting(QStringLiteral("position offset"), edPosOffset->text())
                         : QStringLiteral("Unable to set zero position. Errors encountered: ") +
                               errors);
         EnableConstReading = true;

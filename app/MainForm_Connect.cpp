@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -65,6 +66,11 @@ void TMainForm::btnConnectEncoderClick() {
     btnReadEncoder->setEnabled(true);
     cbReadEncConstantly->setEnabled(true);
     Page->setEnabled(true);
+    EncoderConnected = true;
+    // A recording goes on with this encoder: it gets the debug unlock too
+    // (another or re-powered encoder has forgotten it).
+    if (ShraniFajl && !Dravonel_UnlockDebug())
+        MemoAddLine(LastError);
     PageChange();
 }
 

@@ -34,6 +34,9 @@ constexpr int RecordedCodeBits = 9;
 constexpr int RecordedStatusBits = 16;
 constexpr float SpectrumTaper = 0.9f;
 constexpr double SpectrumScale = 25; // magnitude per pixel of bar height
+constexpr int MostFilesPerSecond = 1000;
+constexpr int DebugRecordColumns = 10 + 56; // CodeA .. DcdWrn and the samples
+const QString ReadoutFailedText = QStringLiteral("Debug readout failed");
 
 // Blanks between two bits of the code caption and samples per code bit.
 struct TCodeLengthView {
@@ -102,46 +105,99 @@ QString recordFolder(const TMainForm& form) {
     return documents;
 }
 
-QString recordFileName() {
+// "TEST_<part>_<serial>_<date-time>", without the extension.
+QString recordFileBase() {
     const TEncoderSignature& s = EncoderSignature;
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     return QStringLiteral("TEST_") + SafeFileNamePart(QString::fromLatin1(s.PartNumber)) +
            QLatin1Char('_') + SafeFileNamePart(QString::fromLatin1(s.SerialNumber)) +
-           QLatin1Char('_') + stamp + QStringLiteral(".csv");
+           QLatin1Char('_') + stamp;
 }
 
-// One reading: 75 values, each followed by ";".
-QByteArray recordRow(const TMainForm& form, quint32 timeMs) {
-    const TEncoderPosition& p = EncoderPosition;
-    const TDebugData& d = DebugData;
-    QString error = form.DetailedStatusText;
-    error.replace(QLatin1String("\r\n"), QLatin1String(","));
-    QByteArray row;
-    const auto add = [&row](const QByteArray& value) { row += value + ';'; };
-    const auto number = [&add](qint64 value) { add(QByteArray::number(value)); };
-    number(timeMs);
-    add(columnText(p.RxData));
-    number(p.MT_value);
-    number(p.ST_value);
-    add(error.toLatin1());
-    add(IntToBin(RecordedStatusBits, d.Status));
-    add(columnText(form.lblPower->text().toLatin1()));
-    number(EncoderStatus.SignalLevel);
-    number(EncoderStatus.TemperatureSEN);
-    add(IntToBin(RecordedCodeBits, d.CodeA));
-    add(IntToBin(RecordedCodeBits, d.CodeB));
+// A new file, never one that exists: a recording started in the same second
+// as another gets "_2", "_3" and so on. `path` names the last file tried.
+std::unique_ptr<QFile> createRecordFile(const QString& folder, QString& path) {
+    const QString base = QDir(folder).filePath(recordFileBase());
+    std::unique_ptr<QFile> file;
+    for (int n = 1; n <= MostFilesPerSecond; ++n) {
+        path = base + (n > 1 ? QStringLiteral("_%1").arg(n) : QString()) + QStringLiteral(".csv");
+        file = std::make_unique<QFile>(path);
+        // Unbuffered: a row is in the file as soon as it is written, so a
+        // crash loses no row already recorded.
+        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+            return file;
+        const QFileInfo taken(path);
+        if (!taken.exists() && !taken.isSymLink())
+            break; // not a name clash: the caller reports why
+    }
+    return file;
+}
+
+// What the cycle read for its row: whether the debug record is this
+// reading's own, and the frame's position (a protocol-4 readout overwrites
+// EncoderPosition with the record's).
+struct TRecordedReading {
+    bool debugRecordRead;
+    qint32 frameMT;
+    quint32 frameST;
+};
+
+void addDebugRecordColumns(QByteArray& row, const TDebugData& d) {
+    const auto number = [&row](qint64 value) { row += QByteArray::number(value) + ';'; };
+    row += IntToBin(RecordedCodeBits, d.CodeA) + ';';
+    row += IntToBin(RecordedCodeBits, d.CodeB) + ';';
     for (qint64 value :
          {qint64(d.ResetCnt), qint64(d.CycleTime), qint64(d.DecodSelect), qint64(d.AbsPos),
           qint64(d.McuTemp), qint64(d.Vdda), qint64(d.DcdTrs), qint64(d.DcdWrn)})
         number(value);
     for (qint16 sample : d.Samples)
         number(sample);
+}
+
+// One reading: 75 values, each followed by ";". When the reading's debug
+// record could not be read, its columns stay empty and the Error column
+// says so, so that no row carries a record it did not read.
+QByteArray recordRow(const TMainForm& form, quint32 timeMs, const TRecordedReading& reading) {
+    const TEncoderPosition& p = EncoderPosition;
+    const TDebugData& d = DebugData;
+    QString error = form.DetailedStatusText;
+    error.replace(QLatin1String("\r\n"), QLatin1String(","));
+    if (!reading.debugRecordRead)
+        error += ReadoutFailedText;
+    QByteArray row;
+    const auto add = [&row](const QByteArray& value) { row += value + ';'; };
+    const auto number = [&add](qint64 value) { add(QByteArray::number(value)); };
+    number(timeMs);
+    add(columnText(p.RxData));
+    number(reading.debugRecordRead ? p.MT_value : reading.frameMT);
+    number(reading.debugRecordRead ? p.ST_value : reading.frameST);
+    add(error.toLatin1());
+    add(reading.debugRecordRead ? IntToBin(RecordedStatusBits, d.Status) : QByteArray());
+    add(columnText(form.lblPower->text().toLatin1()));
+    number(EncoderStatus.SignalLevel);
+    number(EncoderStatus.TemperatureSEN);
+    if (reading.debugRecordRead)
+        addDebugRecordColumns(row, d);
+    else
+        row += QByteArray(DebugRecordColumns, ';');
     return TrimText(row) + "\r\n";
 }
 
-// Writes the whole text in one call, so each row reaches the file at once.
-bool writeWhole(QFile& file, const QByteArray& text) {
-    return file.write(text) == text.size();
+// Appends the whole text or nothing: a write that stops short (a full disk)
+// is cut back, so the file holds whole rows only. `reason` says why it
+// failed; a short write sets no error, so the rest is written once more to
+// learn the system's reason.
+bool appendWhole(QFile& file, const QByteArray& text, QString& reason) {
+    const qint64 before = file.pos();
+    const qint64 written = file.write(text);
+    if (written == text.size())
+        return true;
+    if (written > 0 && file.write(text.constData() + written, text.size() - written) > 0)
+        return true;
+    reason = file.errorString();
+    file.resize(before);
+    file.seek(before);
+    return false;
 }
 
 // The recording cannot go on: the file is closed, the box unticked, and the
@@ -153,21 +209,23 @@ void abandonRecording(TMainForm& form, const QString& path, const QString& reaso
         form.cbShranjujMeritveDebug->setChecked(false);
     }
     form.mmFileName->appendPlainText(QStringLiteral("Recording stopped: ") + reason);
-    form.ShowMessage(QStringLiteral("Debug data cannot be recorded to\n") + path +
-                     QStringLiteral("\n") + reason);
+    form.ShowMessage(QStringLiteral("Debug data cannot be recorded to\n") +
+                     QDir::toNativeSeparators(path) + QStringLiteral("\n") + reason);
 }
 
 void startRecording(TMainForm& form) {
     form.btnDebugUnlockClick();
-    const QString path = QDir(recordFolder(form)).filePath(recordFileName());
+    QString path;
+    std::unique_ptr<QFile> file = createRecordFile(recordFolder(form), path);
     form.mmFileName->clear();
     form.mmFileName->appendPlainText(QDir::toNativeSeparators(path));
-    auto file = std::make_unique<QFile>(path);
-    // Unbuffered: a row is in the file as soon as it is written, so a crash
-    // loses no row already recorded.
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) ||
-        !writeWhole(*file, recordHeader() + "\r\n")) {
+    QString reason;
+    if (!file->isOpen()) {
         abandonRecording(form, path, file->errorString());
+        return;
+    }
+    if (!appendWhole(*file, recordHeader() + "\r\n", reason)) {
+        abandonRecording(form, path, reason);
         return;
     }
     form.ShraniFajl = std::move(file);
@@ -184,18 +242,30 @@ void stopRecording(TMainForm& form) {
         QStringLiteral("Record duration: %1 sec.").arg(TMainForm::RecordDurationSeconds(elapsed)));
 }
 
-void writeRecordRow(TMainForm& form) {
+void writeRecordRow(TMainForm& form, const TRecordedReading& reading) {
     QFile* file = form.ShraniFajl.get();
     if (!file)
         return;
-    if (!writeWhole(*file, recordRow(form, tickCount() - form.ShraniStart)))
-        abandonRecording(form, file->fileName(), file->errorString());
+    QString reason;
+    if (!appendWhole(*file, recordRow(form, tickCount() - form.ShraniStart, reading), reason))
+        abandonRecording(form, file->fileName(), reason);
 }
 
-void readDebugRecord(TMainForm& form) {
-    if (!Dravonel_ReadDebugData(!form.cbErrorDebugLatch->isChecked()))
+// The reading's debug record. While recording, a readout the encoder refuses
+// for access (it forgets the unlock when it is powered down or replaced)
+// sends the unlock again and is tried once more.
+bool readDebugRecord(TMainForm& form) {
+    const bool latch = !form.cbErrorDebugLatch->isChecked();
+    bool read = Dravonel_ReadDebugData(latch);
+    if (!read && form.ShraniFajl && LastErrorRefusesAccess()) {
+        form.MemoAddLine(LastError);
+        form.MemoAddLine(QStringLiteral("Debug record refused: sending the debug unlock again."));
+        read = Dravonel_UnlockDebug() && Dravonel_ReadDebugData(latch);
+    }
+    if (!read)
         form.MemoAddLine(LastError);
     CommLogText.clear(); // the readout's traffic would flood the log memo
+    return read;
 }
 
 QString codeCaptionLine(quint16 code, int codeLength, int spacer) {
@@ -267,8 +337,12 @@ void TMainForm::ConnectDebugHandlers() {
 void TMainForm::ReadCycleDebugStep() {
     const bool debugTab = Page->currentWidget() == tabDebug;
     const bool recording = cbShranjujMeritveDebug->isChecked();
-    if (debugTab || recording)
-        readDebugRecord(*this);
+    TRecordedReading reading{false, EncoderPosition.MT_value, EncoderPosition.ST_value};
+    // A link found broken earlier in the cycle is not asked again until the
+    // next cycle (see the read cycle).
+    const bool linkBroken = EncoderPosition.ErrComm < 0;
+    if ((debugTab || recording) && !linkBroken)
+        reading.debugRecordRead = readDebugRecord(*this);
     if (debugTab) {
         DebugViewDue = true;
         if (!DisplayDeferred)
@@ -277,12 +351,12 @@ void TMainForm::ReadCycleDebugStep() {
     // The adapter's supply state in the first good reading and every 1001st.
     if (Q714PowerReadCounter != 0) {
         --Q714PowerReadCounter;
-    } else {
+    } else if (!linkBroken) {
         RefreshSupplyState();
         Q714PowerReadCounter = SupplyRefreshEvery;
     }
     if (recording)
-        writeRecordRow(*this);
+        writeRecordRow(*this, reading);
 }
 
 void TMainForm::ShowDebugView() {

@@ -23,6 +23,7 @@ namespace {
 constexpr int ProgressMaximum = 500;             // the bar is full from point 500 on
 constexpr qint64 ProgressRepaintIntervalMs = 15; // about one frame of a 60 Hz screen
 const QString CsvExtension = QStringLiteral(".csv");
+const QString CompleteFormat = QStringLiteral("%p%");
 const QString PngExtension = QStringLiteral(".png");
 
 qint64 steadyMilliseconds() {
@@ -81,6 +82,17 @@ void plotErrorMap(TMainForm& form, const QList<QPointF>& points) {
     fitCorrectionAxis(form.chartErrMapAxisLeft, lowest->y(), highest->y());
 }
 
+// The bar keeps the point reached and says how much of the map is missing;
+// the chart's title says so too, until the next read.
+void showIncompleteMap(TMainForm& form, int failedPoint) {
+    const QString reached = QStringLiteral("%1 of %2 points").arg(failedPoint).arg(ErrorMapPoints);
+    form.MemoAddLine(QStringLiteral("Error map incomplete: point %1 could not be read (%2 read).")
+                         .arg(failedPoint)
+                         .arg(reached));
+    form.ErrMapProgressBar->setFormat(QStringLiteral("Incomplete: ") + reached);
+    form.chartErrMap->chart()->setTitle(QStringLiteral("Incomplete error map: ") + reached);
+}
+
 QByteArray errorMapFileText(const QList<QPointF>& points) {
     const QByteArray lineEnd = "\r\n";
     QByteArray text = "Ulvax Error Map;Serial: " + EncoderSignature.SerialNumber +
@@ -117,12 +129,15 @@ void TMainForm::ConnectErrorMapHandlers() {
 }
 
 // A failed read leaves the points read so far in the chart, the bar at the
-// point reached and the read cycle paused.
+// point reached and the read cycle paused; the log names the point, and the
+// bar and the chart's title say that the map is incomplete.
 void TMainForm::btnReadErrMapClick() {
     CommLogMarker("ReadErrMap");
     EnableConstReading = false;
     ErrMapProgressBar->setMaximum(ProgressMaximum);
     ErrMapProgressBar->setValue(0);
+    ErrMapProgressBar->setFormat(CompleteFormat);
+    chartErrMap->chart()->setTitle(QString());
     ErrMapProgressBar->show();
     ErrMapProgressPaintedMs = steadyMilliseconds(); // shown at 0 with the window's next paint
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
@@ -134,6 +149,7 @@ void TMainForm::btnReadErrMapClick() {
         if (!Dravonel_ReadErrorMapPoint(point, correction)) {
             ErrMapProgressBar->setValue(qMin(qMax(point - 1, 0), ProgressMaximum));
             MemoAddLine(LastError);
+            showIncompleteMap(*this, point);
             plotErrorMap(*this, points);
             QGuiApplication::restoreOverrideCursor();
             return;

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QProxyStyle>
+#include <QScrollArea>
 #include <QTabBar>
 #include <QtCharts/QChart>
 #include <QtCharts/QLegend>
@@ -856,4 +857,33 @@ void TMainForm::CreateControls() {
 
 void TMainForm::CreateHiddenTabControls() {
     ControlsBuilder(*this, this).buildHiddenTabs();
+}
+
+// The window keeps its fixed size where the screen can show it. A screen
+// that cannot (a small one at a large scaling) would cut its bottom off with
+// no way to reach it: there the window takes the size the screen has and its
+// content scrolls. A few pixels short count as fitting, since the window's
+// edges hold no control.
+void TMainForm::FitToScreen(const QSize& available) {
+    constexpr int ToleranceDesignPixels = 8;
+    const QSize design(kClientWidth, kClientHeight);
+    if (windowScroller || (design.width() <= available.width() + ToleranceDesignPixels &&
+                           design.height() <= available.height() + ToleranceDesignPixels))
+        return;
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("WindowContent"));
+    content->setFixedSize(design);
+    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const bool hidden = child->isHidden();
+        child->setParent(content);
+        child->setHidden(hidden);
+    }
+    windowScroller = new QScrollArea(this);
+    windowScroller->setObjectName(QStringLiteral("WindowScroller"));
+    windowScroller->setFrameShape(QFrame::NoFrame);
+    windowScroller->setWidget(content);
+    const QSize shown = design.boundedTo(available);
+    setFixedSize(shown);
+    windowScroller->setGeometry(QRect(QPoint(0, 0), shown));
+    windowScroller->show();
 }

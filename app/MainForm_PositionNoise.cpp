@@ -35,8 +35,9 @@ struct TNoiseReadings {
     }
 };
 
-bool readingFailed() {
-    return EncoderPosition.ErrTimeout || EncoderPosition.ErrComm != 0;
+// A reading refused because no encoder is connected ends the run as well.
+bool readingFailed(const TMainForm& form) {
+    return EncoderPosition.ErrTimeout || EncoderPosition.ErrComm != 0 || !form.EncoderConnected;
 }
 
 // Runs the read cycles, keeping the window responsive. A reading that fails
@@ -51,7 +52,7 @@ TNoiseReadings takeReadings(TMainForm& form) {
             form.StatBeriSignalLevel = true;
         form.LoopReadCycle(); // the display follows at the screen's pace
         QCoreApplication::processEvents();
-        failed = readingFailed();
+        failed = readingFailed(form);
         if (form.StatBeriSignalLevel && !failed) {
             readings.signalSum += EncoderStatus.SignalLevel;
             ++readings.signalReadings;

@@ -26,6 +26,8 @@ constexpr quint8 TwoChannelEncoder = 7;
 constexpr quint32 DiagnosticsFirmwareMajor = 4;
 constexpr int ShortestDelayMs = 10; // shorter pauses mean no pause at all
 
+const QString NotConnectedText = QStringLiteral("No encoder connected: press \"Connect Encoder\".");
+
 constexpr QRgb LampOff = 0x808080;
 constexpr QRgb ErrorLampOn = 0xFF0000;
 constexpr QRgb WarningLampOn = 0xFFAA00;
@@ -207,25 +209,38 @@ void showStatusTexts(TMainForm& form) {
                           form.DetailedStatusText.isEmpty() ? StatusTextEmpty : StatusTextShown);
 }
 
-// A failed read leaves RegData zeroed, so the label then shows 0.
-void readDiagnosticsRegister(TMainForm& form, quint32 address, qint32 size) {
+// Once an exchange of the cycle has found the link broken (time-out, no port
+// or write error), the cycle's remaining optional reads are left out: each
+// would only wait out another time-out while the window cannot react. The
+// next cycle tries again.
+bool linkBroken() {
+    return EncoderPosition.ErrComm < 0;
+}
+
+// Reads one counter and shows it; a failed read leaves RegData zeroed, so
+// the label then shows 0. A counter left out keeps what its label shows.
+template <typename Value>
+void showCounter(TMainForm& form, QLabel* label, const char* caption, quint32 address, qint32 size,
+                 Value (*value)()) {
+    if (linkBroken())
+        return;
     if (!Dravonel_ReadRegister(address, size))
         form.MemoAddLine(LastError);
+    form.SetDisplayText(label, QLatin1String(caption) + QString::number(value()));
 }
 
 void showRuntimeLog(TMainForm& form) {
-    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_U4_RUNTIME_LOG, 4);
-    form.SetDisplayText(form.lblDiagNumPwrCyc,
-                        QStringLiteral("Number of power cycles: %1").arg(regDataUnsigned32()));
-    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_OPERATING_MINUTES, 4);
-    form.SetDisplayText(form.lblDiagOpTimeMin,
-                        QStringLiteral("Operational time (minutes): %1").arg(regDataUnsigned32()));
-    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_TEMPERATURE_LOWEST, 1);
-    form.SetDisplayText(form.lblDiagTempMin,
-                        QStringLiteral("Operational temperature min: %1").arg(regDataSigned8()));
-    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_TEMPERATURE_HIGHEST, 2);
-    form.SetDisplayText(form.lblDiagTempMax,
-                        QStringLiteral("Operational temperature max: %1").arg(regDataSigned16()));
+    showCounter(form, form.lblDiagNumPwrCyc,
+                "Number of power cycles: ", REG_ADDR_DRAVONEL_U4_RUNTIME_LOG, 4, regDataUnsigned32);
+    showCounter(form, form.lblDiagOpTimeMin,
+                "Operational time (minutes): ", REG_ADDR_DRAVONEL_OPERATING_MINUTES, 4,
+                regDataUnsigned32);
+    showCounter(form, form.lblDiagTempMin,
+                "Operational temperature min: ", REG_ADDR_DRAVONEL_TEMPERATURE_LOWEST, 1,
+                regDataSigned8);
+    showCounter(form, form.lblDiagTempMax,
+                "Operational temperature max: ", REG_ADDR_DRAVONEL_TEMPERATURE_HIGHEST, 2,
+                regDataSigned16);
 }
 
 void showRuntimeLogNotAvailable(TMainForm& form) {
@@ -240,12 +255,10 @@ void showDiagnosticsCounters(TMainForm& form) {
         showRuntimeLog(form);
     else
         showRuntimeLogNotAvailable(form);
-    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_SAFE_MARGIN_RT, 2);
-    form.SetDisplayText(form.lblDecodingSafetyMargin_RT,
-                        QStringLiteral("Safety RT: %1").arg(regDataSigned16()));
-    readDiagnosticsRegister(form, REG_ADDR_DRAVONEL_U4_SAFE_MARGIN_PER, 2);
-    form.SetDisplayText(form.lblDecodingSafetyMargin_PER,
-                        QStringLiteral("Safety PER: %1").arg(regDataSigned16()));
+    showCounter(form, form.lblDecodingSafetyMargin_RT,
+                "Safety RT: ", REG_ADDR_DRAVONEL_SAFE_MARGIN_RT, 2, regDataSigned16);
+    showCounter(form, form.lblDecodingSafetyMargin_PER,
+                "Safety PER: ", REG_ADDR_DRAVONEL_U4_SAFE_MARGIN_PER, 2, regDataSigned16);
 }
 
 } // namespace
@@ -263,6 +276,13 @@ void TMainForm::btnReadEncoderClick() {
     FrameCounter += 1.0;
     LastReadingOk = false;
     ToggleActivityLamp();
+    if (!EncoderConnected) {
+        // After a lost link the encoder behind the adapter may be another
+        // one: its type and resolution are not known until it is connected.
+        MemoAddLine(NotConnectedText);
+        cbReadEncConstantly->setChecked(false);
+        return;
+    }
     if (EncoderType == TwoChannelEncoder && !readSecondChannel(*this))
         return;
     if (!readPosition(*this))
@@ -276,9 +296,10 @@ void TMainForm::btnReadEncoderClick() {
     const bool recording = cbShranjujMeritveDebug->isChecked();
     if (signalTab || recording)
         TemperatureStep();
-    if ((signalTab || StatBeriSignalLevel || recording) && Present_SIGNAL_LEVEL)
+    if ((signalTab || StatBeriSignalLevel || recording) && Present_SIGNAL_LEVEL && !linkBroken())
         SignalLevelStep();
-    readPersistentStatus(*this);
+    if (!linkBroken())
+        readPersistentStatus(*this);
     showStatusTexts(*this);
     if (Page->currentWidget() == tabDiagnostics &&
         EncoderSignature.FWverMajor == DiagnosticsFirmwareMajor)

@@ -168,6 +168,13 @@ bool runHasEnded(const TMainForm& form) {
            SelfCalResultsText.toLatin1() != form.SelfCalResultStart;
 }
 
+// The encoder answers nothing while it calibrates, so neither a new start nor
+// a status read makes sense until the run has ended.
+void enableSelfCalButtons(TMainForm& form, bool enabled) {
+    form.btnSelfCalStart->setEnabled(enabled);
+    form.btnSelfCalReadStatus->setEnabled(enabled);
+}
+
 } // namespace
 
 void TMainForm::ConnectSelfCalibrationHandlers() {
@@ -177,7 +184,11 @@ void TMainForm::ConnectSelfCalibrationHandlers() {
             &TMainForm::btnSelfCalReadStatusClick);
 }
 
+// While a run is in progress the encoder answers nothing: the page keeps
+// what it shows until the run has ended.
 void TMainForm::RefreshSelfCalibrationPage() {
+    if (tmrSelfCalWait->isActive())
+        return;
     quint16 arc = 0;
     if (Dravonel_ReadSelfCalArc(arc)) {
         edSelfCalArc->setText(QString::number(arc));
@@ -221,6 +232,7 @@ void TMainForm::btnSelfCalStartClick() {
                                   QString::fromLatin1(IntToBin(8, SelfCalStatus)));
     pbSelfCalProgress->setValue(0);
     tmrSelfCalWait->start();
+    enableSelfCalButtons(*this, false);
 }
 
 // Read failures during the run are not reported: the run then ends by the
@@ -230,6 +242,7 @@ void TMainForm::tmrSelfCalWaitTimer() {
     pbSelfCalProgress->setValue(position);
     if (position >= pbSelfCalProgress->maximum() || runHasEnded(*this)) {
         tmrSelfCalWait->stop();
+        enableSelfCalButtons(*this, true);
         btnSelfCalReadStatusClick();
         EnableConstReading = true;
     }

@@ -17,6 +17,7 @@
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
@@ -77,6 +78,9 @@ TMainForm::TMainForm(UserInteraction* userInteraction, QWidget* parent) : QWidge
     interaction = userInteraction;
     SetApplicationTerminating(false);
     CreateControls();
+    for (QLabel* label :
+         {lblEncoderInfo, lblPosUnit, lblPosRX, lblPosMT, lblPosST, lblPosMT_CH1, lblPosST_CH1})
+        EncoderStartTexts.insert(label, label->text());
     StartUp();
 }
 
@@ -131,6 +135,15 @@ void TMainForm::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
     if (!startUpFinished)
         QMetaObject::invokeMethod(this, &TMainForm::FinishStartUp, Qt::QueuedConnection);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    const QScreen* shownOn = screen();
+    if (!shownOn)
+        return;
+    const QSize frame = frameGeometry().size() - size();
+    FitToScreen(shownOn->availableGeometry().size() - frame);
 }
 
 void TMainForm::FinishStartUp() {

@@ -33,6 +33,7 @@
 #include <memory>
 
 class QFile;
+class QScrollArea;
 class QTextStream;
 class UserInteraction;
 
@@ -64,6 +65,11 @@ public:
     // Tests call it directly. Does nothing the second time.
     void FinishStartUp();
     static constexpr int FinishStartUpLatestMs = 200;
+
+    // Makes the content scroll when `available` (the screen's free area less
+    // the window frame) cannot show the whole window; nothing changes on a
+    // screen that can. Runs when the window is shown.
+    void FitToScreen(const QSize& available);
 
     // --- Window state shared by several workflows ---
     QStringList COMPorts;     // candidate port names, natural order, no duplicates
@@ -125,6 +131,13 @@ public:
     void cbLogCommsClick();
     // Re-runs the adapter search at the timer's next tick after a broken link.
     void RestartAdapterSearch();
+    // Set by a successful Connect, cleared by every adapter search: the
+    // encoder behind a port found anew may be another one.
+    bool EncoderConnected = false;
+    void ForgetConnectedEncoder();
+    // The design texts of the encoder information and position labels.
+    QHash<QLabel*, QString> EncoderStartTexts;
+    static constexpr QRgb LampOffColour = 0x808080;
 
     // Adapter settings (MainForm_Power.cpp)
     void btnPowerONClick();
@@ -269,6 +282,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -305,6 +319,7 @@ private:
     QHash<QWidget*, QRgb> pendingColours;
     QElapsedTimer displayClock;
     bool searchRunning = false;
+    QScrollArea* windowScroller = nullptr;
     QStringList pendingMemoLines;
     bool hourglassShown = false;
     bool developerUser = false;

@@ -7,6 +7,10 @@ TypedNumber ParseTypedNumber(const QString& text) {
     static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
     const QString trimmed = text.trimmed();
     TypedNumber number;
+    if (trimmed.isEmpty()) {
+        number.kind = TypedNumber::Blank;
+        return number;
+    }
     if (!decimal.match(trimmed).hasMatch())
         return number;
     bool fits = false;

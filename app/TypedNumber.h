@@ -6,12 +6,14 @@
 #include <QString>
 
 struct TypedNumber {
-    enum Kind { Number, NotANumber, OutOfRange };
+    enum Kind { Number, Blank, NotANumber, OutOfRange };
     Kind kind = NotANumber;
     qint32 value = 0; // valid for Number
 
-    // The value, or `fallback` for text that is no number.
+    // The value, or `fallback` for a blank field or text that is no number.
     qint32 ValueOr(qint32 fallback) const { return kind == Number ? value : fallback; }
+    // A whole number, or a blank field (which stands for `fallback`).
+    bool NumberOrBlank() const { return kind == Number || kind == Blank; }
 };
 
 // Reads an optionally signed decimal integer; blanks around it are ignored.

@@ -39,6 +39,10 @@ bool Dravonel_ReadRegister(quint32 address, qint32 size);
 bool Dravonel_WriteRegister(quint32 address, qint32 size, quint32 value);
 // Sends "x"; on success LastError holds the adapter's confirmation text.
 bool Dravonel_ResetProtocol();
+// True when LastError says the encoder refused a register access for want of
+// access rights: access denied, write access locked, or a read refused with
+// "CRC invalid on read" (what a locked debug record answers).
+bool LastErrorRefusesAccess();
 
 // ---------------------------------------------------------------------------
 // Identification and register map

@@ -200,3 +200,11 @@ bool Dravonel_ResetProtocol() {
     LastError = QString::fromLatin1(text);
     return text == ResetConfirmation;
 }
+
+bool LastErrorRefusesAccess() {
+    for (const char* message : {"Access denied", "Write access is locked", "CRC invalid on read"}) {
+        if (LastError.startsWith(QLatin1String(message) + QLatin1String("\r\n")))
+            return true;
+    }
+    return false;
+}

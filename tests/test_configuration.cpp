@@ -62,7 +62,8 @@ private slots:
         QTest::addColumn<int>("value");
         QTest::newRow("plain") << " 42 " << int(TypedNumber::Number) << 42;
         QTest::newRow("signed") << "-2147483648" << int(TypedNumber::Number) << INT_MIN;
-        QTest::newRow("empty") << "" << int(TypedNumber::NotANumber) << 0;
+        QTest::newRow("empty") << "" << int(TypedNumber::Blank) << 0;
+        QTest::newRow("blanks") << "   " << int(TypedNumber::Blank) << 0;
         QTest::newRow("letters") << "12a" << int(TypedNumber::NotANumber) << 0;
         QTest::newRow("decimal") << "1.5" << int(TypedNumber::NotANumber) << 0;
         QTest::newRow("too large") << "2147483648" << int(TypedNumber::OutOfRange) << 0;
@@ -115,10 +116,17 @@ private slots:
         QVERIFY(w.form.Memo1->toPlainText().startsWith("Parameter out of range"));
     }
 
+    // A typo must not reach the encoder as 0 (a moved zero): text that is not
+    // a whole number is refused like a negative one.
     void badNumbersAreRefusedBeforeAnythingIsSent_data() {
         QTest::addColumn<QString>("text");
         QTest::newRow("negative") << "-5";
         QTest::newRow("beyond 32 bits") << "4294967296";
+        QTest::newRow("letters") << "abc";
+        QTest::newRow("decimal") << "3.5";
+        QTest::newRow("hexadecimal") << "0x10";
+        QTest::newRow("exponent") << "1e3";
+        QTest::newRow("trailing letters") << "12abc";
     }
 
     void badNumbersAreRefusedBeforeAnythingIsSent() {
@@ -126,7 +134,7 @@ private slots:
         ConfigWindow w;
         for (QLineEdit* edit : {w.form.edPosOffset, w.form.edFilterPosVal, w.form.edMTerrArc})
             edit->setText(text);
-        w.form.edMultiturnPreset->setText("99999999999");
+        w.form.edMultiturnPreset->setText(text == "-5" ? "99999999999" : text);
         w.form.btnWriteZeroClick();
         w.form.btnWriteFilterClick();
         w.form.btnMTerrArcWriteClick();
@@ -136,6 +144,9 @@ private slots:
         QCOMPARE(w.interaction().messages.first(),
                  "Invalid position offset \"" + text +
                      "\": enter a whole number from 0 to 2147483647.");
+        QCOMPARE(w.interaction().messages.at(2),
+                 "Invalid multiturn error arc \"" + text +
+                     "\": enter a whole number from 0 to 2147483647.");
     }
 
     void applyMtPresetsTheLow16Bits_data() {
@@ -144,7 +155,7 @@ private slots:
         QTest::addColumn<int>("turns");
         QTest::newRow("70000") << "70000" << QByteArray("W:0004:00000014:00001170") << 4464;
         QTest::newRow("-1") << "-1" << QByteArray("W:0004:00000014:0000FFFF") << -1;
-        QTest::newRow("not a number") << "x" << QByteArray("W:0004:00000014:00000000") << 0;
+        QTest::newRow("blank") << "" << QByteArray("W:0004:00000014:00000000") << 0;
     }
 
     void applyMtPresetsTheLow16Bits() {
@@ -272,6 +283,20 @@ private slots:
         QCOMPARE(w.interaction().messages.last(),
                  QString("Unable to set zero position. Errors encountered: Read, "));
         QVERIFY(w.writes().isEmpty());
+    }
+
+    // The offset field keeps a typo when the encoder's offset cannot be read:
+    // no zero is computed from it.
+    void setZeroRefusesAnOffsetThatIsNoNumber() {
+        ConfigWindow w;
+        w.encoder([](SimulatedEncoder& e) { e.SetRegisterFault(0x00, RegisterFault::ReadCrc); });
+        w.form.edPosOffset->setText("12abc");
+        w.form.btnUlvaxSetZeroClick();
+        QCOMPARE(w.interaction().messages,
+                 QStringList{"Invalid position offset \"12abc\": enter a whole number from 0 "
+                             "to 2147483647."});
+        QVERIFY(w.writes().isEmpty());
+        QVERIFY(w.form.EnableConstReading);
     }
 
     void setZeroReportsAFailedOffsetWrite() {

@@ -186,6 +186,29 @@ private slots:
         QVERIFY(!EncoderPosition.ErrCRC);
     }
 
+    // A USB adapter may deliver each reply in several packets: the whole
+    // session stays in step.
+    void repliesInPiecesStillConnectAndRead() {
+        SimulatedWindow w(nullptr, [](SimulatedAdapter&) {});
+        FaultSettings split;
+        split.splitParts = 3;
+        split.splitGapMs = 1;
+        w.sim.Server().SetFaults(split);
+        w.form.RestartAdapterSearch();
+        w.form.initTimerTimer();
+        QCOMPARE(w.form.lblComPort->text(), QStringLiteral("q714-sim-1  [Q7R00417]"));
+        w.interaction().messages.clear();
+        w.PowerAndConnect();
+        QVERIFY2(w.interaction().messages.isEmpty(),
+                 qPrintable(w.interaction().messages.join('|')));
+        QVERIFY(w.form.btnReadEncoder->isEnabled());
+        w.form.Memo1->clear();
+        for (int reading = 0; reading < 5; ++reading)
+            w.form.btnReadEncoderClick();
+        QVERIFY2(w.form.Memo1->toPlainText().isEmpty(), qPrintable(w.form.Memo1->toPlainText()));
+        QVERIFY(!EncoderPosition.ErrCRC);
+    }
+
     void missingRegistersDisableTheirControls() {
         SimulatedWindow w("t1-st19");
         w.PowerAndConnect();

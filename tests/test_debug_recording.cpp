@@ -13,6 +13,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -178,6 +180,106 @@ private slots:
         QCOMPARE(QDir(w.folder.path()).entryList(QDir::Files).size(), 0);
     }
 
+    // A reading whose debug record could not be read gets a row that says
+    // so, with the record's columns empty: no row carries a record it did
+    // not read. Position and status are the frame's.
+    void aFailedReadoutIsMarkedInItsRow() {
+        RecordingWindow w;
+        w.startRecording();
+        w.form.btnReadEncoderClick();
+        w.encoder([](SimulatedEncoder& e) {
+            e.SetRegisterFault(0x210, RegisterFault::OutOfRange);
+            e.SetPosition(0, 2000);
+        });
+        w.form.btnReadEncoderClick();
+        const QStringList lines = w.lines();
+        QCOMPARE(lines.size(), 3);
+        const QStringList good = lines[1].split(';');
+        const QStringList failed = lines[2].split(';');
+        QCOMPARE(failed.size(), 76);
+        QCOMPARE(failed[3], QStringLiteral("2000"));
+        QCOMPARE(failed[4], QStringLiteral("Debug readout failed"));
+        QCOMPARE(failed[5], QString());
+        QCOMPARE(failed[6], good[6]);
+        for (int column = 9; column < 75; ++column)
+            QVERIFY2(failed[column].isEmpty(), qPrintable(QString::number(column)));
+        QVERIFY(w.form.Memo1->toPlainText().contains("Parameter out of range"));
+    }
+
+    // An encoder re-powered or replaced mid-recording has forgotten the
+    // debug unlock: a refused readout sends it again and is tried once more.
+    void aRefusedReadoutUnlocksAgain() {
+        RecordingWindow w;
+        w.encoder([](SimulatedEncoder& e) { e.SetDebugLock(true); });
+        w.startRecording();
+        w.form.btnPowerOFFClick();
+        w.form.btnPowerONClick();
+        w.sim.Adapter().ClearReceivedCommands();
+        w.form.btnReadEncoderClick();
+        QCOMPARE(w.Sent().count("W:0001:00000049:00000044"), 1);
+        const QStringList row = w.lines().last().split(';');
+        QCOMPARE(row[4], QString());
+        QCOMPARE(row[19], QString::number(DebugData.Samples[0]));
+        QVERIFY(w.form.Memo1->toPlainText().contains("CRC invalid on read"));
+    }
+
+    // A Connect while recording unlocks the (new) encoder at once.
+    void aConnectWhileRecordingUnlocks() {
+        RecordingWindow w;
+        w.encoder([](SimulatedEncoder& e) { e.SetDebugLock(true); });
+        w.startRecording();
+        w.sim.Adapter().SetEncoderProfile(*FindEncoderProfile("t2-mt17"));
+        w.encoder([](SimulatedEncoder& e) { e.SetDebugLock(true); });
+        w.form.RestartAdapterSearch();
+        w.form.initTimerTimer();
+        w.PowerAndConnect();
+        QVERIFY(w.encoder([](SimulatedEncoder& e) { return e.DebugUnlocked(); }));
+        w.form.Memo1->clear();
+        w.form.btnReadEncoderClick();
+        QVERIFY(!w.form.Memo1->toPlainText().contains("CRC invalid on read"));
+        QCOMPARE(w.lines().last().split(';').at(4), QString());
+    }
+
+    // Two recordings started in the same second never share a file.
+    void aSecondRecordingNeverOverwritesTheFirst() {
+        RecordingWindow w;
+        w.startRecording();
+        w.form.btnReadEncoderClick();
+        const QString first = w.path();
+        w.form.cbShranjujMeritveDebug->setChecked(false);
+        w.startRecording();
+        const QString second = w.path();
+        QVERIFY(second != first);
+        if (second.section('_', 0, -2) == first.chopped(4))
+            QVERIFY(second.endsWith("_2.csv"));
+        QFile file(first);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().count("\r\n"), 2);
+    }
+
+    // A write that stops short (the disk is full, the file may not grow) is
+    // cut back to the last whole row, and the message says why.
+    void aShortWriteLeavesOnlyWholeRows() {
+        RecordingWindow w;
+        w.startRecording();
+        w.form.btnReadEncoderClick();
+        const qint64 size = QFileInfo(w.path()).size();
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit saved = limit;
+        limit.rlim_cur = rlim_t(size + 100); // half a row more
+        setrlimit(RLIMIT_FSIZE, &limit);
+        w.form.btnReadEncoderClick();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        QVERIFY(!w.form.cbShranjujMeritveDebug->isChecked());
+        QCOMPARE(QFileInfo(w.path()).size(), size);
+        QCOMPARE(w.lines().size(), 2);
+        QCOMPARE(w.interaction().messages.size(), 1);
+        QVERIFY2(w.interaction().messages.first().contains("File too large"),
+                 qPrintable(w.interaction().messages.first()));
+    }
+
     void fullDiskStopsTheRecording() {
         RecordingWindow w;
         w.startRecording();
@@ -189,6 +291,8 @@ private slots:
         QVERIFY(!w.form.ShraniFajl);
         QCOMPARE(w.interaction().messages.size(), 1);
         QVERIFY(w.interaction().messages.first().contains(QStringLiteral("/dev/full")));
+        QVERIFY(
+            w.interaction().messages.first().contains(QStringLiteral("No space left on device")));
         QVERIFY(w.form.mmFileName->toPlainText().contains(QStringLiteral("Recording stopped: ")));
         w.form.btnReadEncoderClick();
         QCOMPARE(w.interaction().messages.size(), 1);

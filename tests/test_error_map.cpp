@@ -108,12 +108,29 @@ private slots:
         QVERIFY(!w.form.EnableConstReading);
         QVERIFY(w.form.Memo1->toPlainText().startsWith(
             "CRC invalid on read\nsCmd: R:0002:00001A58 RCV: 0xe6:"));
+        // The log names the point; bar and chart say the map is incomplete.
+        QVERIFY(w.form.Memo1->toPlainText().endsWith(
+            "Error map incomplete: point 300 could not be read (300 of 512 points read)."));
+        QCOMPARE(w.form.ErrMapProgressBar->text(), QStringLiteral("Incomplete: 300 of 512 points"));
+        QCOMPARE(w.form.chartErrMap->chart()->title(),
+                 QStringLiteral("Incomplete error map: 300 of 512 points"));
 
         QTemporaryDir folder;
         w.saveAs(folder.filePath("map.csv"));
         QCOMPARE(w.interaction().messages, QStringList{"Error reading Error Map from encoder!"});
         QVERIFY(w.interaction().saveRequests.isEmpty());
         QVERIFY(QDir(folder.path()).isEmpty());
+    }
+
+    void aCompleteReadClearsTheIncompleteMarks() {
+        ErrorMapWindow w;
+        w.failReadAtPoint(10);
+        w.form.btnReadErrMapClick();
+        w.encoder([](SimulatedEncoder& e) { e.ClearRegisterFaults(); });
+        w.form.btnReadErrMapClick();
+        QCOMPARE(w.form.Series1->count(), 512);
+        QVERIFY(w.form.chartErrMap->chart()->title().isEmpty());
+        QCOMPARE(w.form.ErrMapProgressBar->format(), QStringLiteral("%p%"));
     }
 
     void saveWritesTheCsvAndThePngBesideIt() {

@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
@@ -540,6 +542,35 @@ private slots:
                 if (control->focusPolicy() & Qt::TabFocus)
                     QVERIFY2(chain.indexOf(control) < log, qPrintable(control->objectName()));
         QVERIFY(chain.indexOf(form.btnReadErrMap) > chain.indexOf(form.btnReadEncoder));
+    }
+
+    // On a screen too small for the fixed window (1366 x 768 at 150 %), its
+    // content scrolls instead of being cut off; where it fits (a few pixels
+    // short count as fitting) nothing changes.
+    void aSmallScreenScrollsTheContent() {
+        WindowFixture fits;
+        fits.Form().FitToScreen(QSize(800, 600));
+        fits.Form().FitToScreen(QSize(1920, 1080));
+        QVERIFY(!fits.Form().findChild<QScrollArea*>());
+        QCOMPARE(fits.Form().size(), QSize(801, 586));
+        QCOMPARE(fits.Form().Page->parentWidget(), &fits.Form());
+
+        WindowFixture small;
+        TMainForm& form = small.Form();
+        form.FitToScreen(QSize(911, 480));
+        auto* scroller = form.findChild<QScrollArea*>("WindowScroller");
+        QVERIFY(scroller);
+        QCOMPARE(form.size(), QSize(801, 480));
+        QCOMPARE(scroller->widget()->size(), QSize(801, 586));
+        QVERIFY(scroller->widget()->isAncestorOf(form.Memo1));
+        form.show();
+        QApplication::processEvents();
+        QScrollBar* bar = scroller->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        bar->setValue(bar->maximum());
+        const QPoint bottom = form.Page->mapTo(&form, form.Page->rect().bottomLeft());
+        QVERIFY(bottom.y() < form.height());
+        QVERIFY(form.Page->isVisible());
     }
 
     void captionNamesVersionComputerAndUser() {

@@ -130,6 +130,69 @@ private slots:
         QCOMPARE(w.form.FrameCounter, 2.0);
     }
 
+    // A retry that comes faster than the search timer's interval must not
+    // keep pushing a pending search back, or the port is never reopened.
+    void aPendingSearchIsNotPostponed() {
+        ConnectedWindow w("t2-mt17");
+        w.form.initTimer->setInterval(1000);
+        w.form.RestartAdapterSearch();
+        QTest::qWait(300);
+        w.form.RestartAdapterSearch();
+        // A restarted timer would have about 1000 ms left; a coarse timer
+        // may fire up to 5 % late.
+        QVERIFY(w.form.initTimer->remainingTime() <= 760);
+    }
+
+    // After a lost link the adapter found again may have another encoder
+    // behind it: nothing of the old one is shown as current, and reading
+    // waits for a Connect.
+    void readingNeedsAConnectAfterALostLink() {
+        ConnectedWindow w("t7-mt18");
+        w.form.btnReadEncoderClick();
+        QVERIFY(w.form.lblPosUnit->text().contains(" / ")); // two rings
+        w.sim.Adapter().SetEncoderProfile(*FindEncoderProfile("t2-mt17"));
+        w.form.RestartAdapterSearch();
+        w.form.initTimerTimer();
+        QVERIFY(COMPortHandle);
+        QVERIFY(!w.form.btnReadEncoder->isEnabled());
+        QVERIFY(!w.form.cbReadEncConstantly->isEnabled());
+        QCOMPARE(w.form.lblEncoderInfo->text(), QStringLiteral("Encoder information"));
+        QCOMPARE(w.form.lblPosUnit->text(), QStringLiteral("Position in units"));
+        QCOMPARE(w.form.lblPosMT->text(), QStringLiteral("Position MT"));
+        QCOMPARE(colourOf(w.form.pnlEncErr), QRgb(0x808080));
+
+        // A reading asked for by a workflow sends nothing.
+        w.sim.Adapter().ClearReceivedCommands();
+        w.form.btnReadEncoderClick();
+        QVERIFY(w.sim.Adapter().ReceivedCommands().isEmpty());
+        QCOMPARE(w.lastMemoLine(),
+                 QStringLiteral("No encoder connected: press \"Connect Encoder\"."));
+
+        w.form.btnPowerONClick();
+        w.form.btnConnectEncoderClick();
+        QVERIFY(w.form.btnReadEncoder->isEnabled());
+        QCOMPARE(EncoderType, quint8(2));
+        w.form.btnReadEncoderClick();
+        QVERIFY(!w.form.lblPosUnit->text().contains(" / "));
+    }
+
+    // The adapter's decoded status reports the encoder's status while it
+    // signals an error; a warning alone is no error.
+    void decodedStatusOfAWarningOnlyEncoderShowsNoError() {
+        ConnectedWindow w("t2-mt17");
+        w.form.cbLogErrors->setChecked(true);
+        w.form.cbDetailedStatus->setChecked(true);
+        w.encoder([](SimulatedEncoder& e) { e.SetWarningActive(true); });
+        w.form.btnReadEncoderClick();
+        QCOMPARE(colourOf(w.form.pnlEncErr), QRgb(0x808080));
+        QVERIFY(!w.form.Memo1->toPlainText().contains("Error!"));
+
+        w.encoder([](SimulatedEncoder& e) { e.SetErrorActive(true); });
+        w.form.btnReadEncoderClick();
+        QCOMPARE(colourOf(w.form.pnlEncErr), QRgb(0xFF0000));
+        QVERIFY(w.form.lblDetailedStatusTxt->text().contains("Error System"));
+    }
+
     void wrongLengthOfTheDecodedReplyDoesNotRestartTheSearch() {
         ConnectedWindow w("t2-mt17");
         w.form.cbDetailedStatus->setChecked(true);

@@ -147,6 +147,23 @@ private slots:
         QVERIFY(w.form.EnableConstReading);
     }
 
+    // The encoder answers nothing while it calibrates: a second start or a
+    // status read would only get "no response"; both wait for the end.
+    void startAndReadStatusWaitForTheRunToEnd() {
+        SelfCalWindow w("t2-mt17", SelfCalOutcome::Timeout);
+        w.form.btnSelfCalStartClick();
+        QVERIFY(w.form.tmrSelfCalWait->isActive());
+        QVERIFY(!w.form.btnSelfCalStart->isEnabled());
+        QVERIFY(!w.form.btnSelfCalReadStatus->isEnabled());
+        w.sim.Adapter().ClearReceivedCommands();
+        w.form.Page->setCurrentWidget(w.form.tabInit);
+        w.form.Page->setCurrentWidget(w.form.tabSelfCal); // no refresh meanwhile
+        QVERIFY(w.sim.Adapter().ReceivedCommands().isEmpty());
+        w.ticksToEnd();
+        QVERIFY(w.form.btnSelfCalStart->isEnabled());
+        QVERIFY(w.form.btnSelfCalReadStatus->isEnabled());
+    }
+
     void aRunEndsByItsEndTest_data() {
         QTest::addColumn<QByteArray>("model");
         QTest::addColumn<int>("outcome");
