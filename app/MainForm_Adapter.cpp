@@ -1,5 +1,5 @@
 // Finding the adapter (the initTimer search) and the communication log.
-#include "AdapterSearch.h"
+#include "AdapterWorkflows.h"
 #include "Orodja.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Serial_driver.h"
@@ -35,29 +35,22 @@ void TMainForm::initTimerTimer() {
     lblComPort->setText(lblComPort->text().isEmpty() ? SearchingText : QString());
     lblComPort->repaint();
 
-    const QList<AdapterCandidate> candidates = ListAdapterCandidates(ReadSerialPortMap());
+    const AdapterSearchResult search = SearchForAdapter([] { QCoreApplication::processEvents(); });
     COMPorts.clear();
     COMPortList.clear();
-    for (const AdapterCandidate& candidate : candidates) {
+    for (const AdapterCandidate& candidate : search.candidates) {
         COMPorts << candidate.portName;
         COMPortList << candidate.location;
     }
 
-    int foundIndex = -1;
-    for (int i = 0; i < COMPortList.size() && foundIndex < 0; ++i) {
-        const auto processEventsOnce = [] { QCoreApplication::processEvents(); };
-        if (ProbeAdapterPort(COMPortList[i], Q714Version, processEventsOnce))
-            foundIndex = i;
-    }
-
     HideHourglass();
-    EnableAdapterControls(foundIndex >= 0);
-    if (foundIndex < 0) {
+    EnableAdapterControls(search.found >= 0);
+    if (search.found < 0) {
         initTimer->setInterval(RepeatedSearchIntervalMs);
         initTimer->start();
         return;
     }
-    ShowAdapter(foundIndex);
+    ShowAdapter(search.adapter);
 }
 
 void TMainForm::EnableAdapterControls(bool enabled) {
@@ -67,13 +60,13 @@ void TMainForm::EnableAdapterControls(bool enabled) {
     btnPowerOFF->setEnabled(enabled);
 }
 
-void TMainForm::ShowAdapter(int portIndex) {
+void TMainForm::ShowAdapter(const AdapterIdentity& adapter) {
     Page->setCurrentIndex(0);
-    Q714VerzijaFW = AdapterFirmwareVersion(Q714Version);
-    SerijskaQ714 = ReadAdapterSerialNumber();
-    Q714RevizijaFW = ReadAdapterRevision();
-    Q714Version = KeepPrintable(Q714Version);
-    lblComPort->setText(COMPorts[portIndex] + QStringLiteral("  [") +
+    Q714VerzijaFW = adapter.firmwareVersion;
+    SerijskaQ714 = adapter.serialNumber;
+    Q714RevizijaFW = adapter.revision;
+    Q714Version = adapter.IdentityText();
+    lblComPort->setText(adapter.portName + QStringLiteral("  [") +
                         QString::fromLatin1(SerijskaQ714) + QStringLiteral("]"));
     lblInterfaceVer->setText(QString::fromLatin1(Q714Version) + QStringLiteral(".") +
                              QString::number(Q714RevizijaFW));

@@ -2,8 +2,8 @@
 // status, resetting the decoding safety margin "PER", reading the
 // write-access status register and resetting the adapter's register
 // protocol. The tab's counters are written by the read cycle.
+#include "Diagnostics.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
-#include "Q714_SPI_Dravonel.h"
 
 #include <QPushButton>
 
@@ -18,24 +18,18 @@ void TMainForm::ConnectDiagnosticsHandlers() {
             &TMainForm::btnResetDravonelProtocolClick);
 }
 
-// An encoder without the persistent status register is sent nothing.
 void TMainForm::btnClearPersistentStatusClick() {
-    if (Present_PERSISTENT_STATUS && !Dravonel_ClearPersistentStatus())
-        MemoAddLine(LastError);
+    ClearPersistentStatus(Front());
 }
 
 void TMainForm::btnDecodingSafetyResetClick() {
-    if (!Dravonel_ResetDecodingSafetyMargin())
-        MemoAddLine(LastError);
+    ResetDecodingSafetyMargin(Front());
 }
 
 void TMainForm::btnReadWriteAccessRegisterClick() {
-    MemoAddLine(Dravonel_GetWriteAccesStatusRegister());
+    ReadWriteAccessStatus(Front());
 }
 
-// The log gets one line either way: the confirmation, the adapter's other
-// reply or the communication error.
 void TMainForm::btnResetDravonelProtocolClick() {
-    Dravonel_ResetProtocol();
-    MemoAddLine(LastError);
+    ResetRegisterProtocol(Front());
 }

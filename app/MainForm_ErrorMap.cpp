@@ -2,6 +2,7 @@
 // and saving them as a semicolon-separated file with a PNG of the chart
 // beside it.
 #include "Enkoderji_splosno.h"
+#include "ErrorMap.h"
 #include "Orodja.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Q714_SPI_Dravonel.h"
@@ -82,31 +83,19 @@ void plotErrorMap(TMainForm& form, const QList<QPointF>& points) {
     fitCorrectionAxis(form.chartErrMapAxisLeft, lowest->y(), highest->y());
 }
 
-// The bar keeps the point reached and says how much of the map is missing;
-// the chart's title says so too, until the next read.
+// The bar keeps the point reached, and the bar and the chart's title say how
+// much of the map is missing, until the next read.
 void showIncompleteMap(TMainForm& form, int failedPoint) {
     const QString reached = QStringLiteral("%1 of %2 points").arg(failedPoint).arg(ErrorMapPoints);
-    form.MemoAddLine(QStringLiteral("Error map incomplete: point %1 could not be read (%2 read).")
-                         .arg(failedPoint)
-                         .arg(reached));
+    form.ErrMapProgressBar->setValue(qMin(qMax(failedPoint - 1, 0), ProgressMaximum));
     form.ErrMapProgressBar->setFormat(QStringLiteral("Incomplete: ") + reached);
     form.chartErrMap->chart()->setTitle(QStringLiteral("Incomplete error map: ") + reached);
-}
-
-QByteArray errorMapFileText(const QList<QPointF>& points) {
-    const QByteArray lineEnd = "\r\n";
-    QByteArray text = "Ulvax Error Map;Serial: " + EncoderSignature.SerialNumber +
-                      ";Part: " + EncoderSignature.PartNumber + lineEnd + "Point;Value" + lineEnd;
-    for (const QPointF& point : points)
-        text += QByteArray::number(qRound(point.x())) + ';' +
-                QByteArray::number(qRound(point.y())) + lineEnd;
-    return text;
 }
 
 // A complete file or none: an existing file is replaced only by a complete
 // new one. A failure is reported with the path and the reason.
 bool writeErrorMapFile(TMainForm& form, const QString& path) {
-    const QByteArray text = errorMapFileText(form.Series1->points());
+    const QByteArray text = ErrorMapFileText(form.Series1->points());
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
         return true;
@@ -132,7 +121,6 @@ void TMainForm::ConnectErrorMapHandlers() {
 // point reached and the read cycle paused; the log names the point, and the
 // bar and the chart's title say that the map is incomplete.
 void TMainForm::btnReadErrMapClick() {
-    CommLogMarker("ReadErrMap");
     EnableConstReading = false;
     ErrMapProgressBar->setMaximum(ProgressMaximum);
     ErrMapProgressBar->setValue(0);
@@ -141,24 +129,14 @@ void TMainForm::btnReadErrMapClick() {
     ErrMapProgressBar->show();
     ErrMapProgressPaintedMs = steadyMilliseconds(); // shown at 0 with the window's next paint
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    LastError.clear();
-    QList<QPointF> points;
-    points.reserve(ErrorMapPoints);
-    for (int point = 0; point < ErrorMapPoints; ++point) {
-        qint16 correction = 0;
-        if (!Dravonel_ReadErrorMapPoint(point, correction)) {
-            ErrMapProgressBar->setValue(qMin(qMax(point - 1, 0), ProgressMaximum));
-            MemoAddLine(LastError);
-            showIncompleteMap(*this, point);
-            plotErrorMap(*this, points);
-            QGuiApplication::restoreOverrideCursor();
-            return;
-        }
-        points.append(QPointF(point, correction));
-        showProgress(*this, point);
-    }
-    plotErrorMap(*this, points);
+    const ErrorMapReadout map =
+        ReadErrorMap(Front(), [this](int point) { showProgress(*this, point); });
+    if (!map.Complete())
+        showIncompleteMap(*this, map.failedPoint);
+    plotErrorMap(*this, ErrorMapChartPoints(map));
     QGuiApplication::restoreOverrideCursor();
+    if (!map.Complete())
+        return;
     ErrMapProgressBar->hide();
     EnableConstReading = true;
 }

@@ -3,6 +3,8 @@
 #include "Enkoderji_splosno.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Q714_SPI_Dravonel.h"
+#include "SignalLevel.h"
+#include "Ulvax_konstante.h"
 #include "UserInteraction.h"
 #include "Widgets.h"
 
@@ -21,7 +23,6 @@
 
 namespace {
 
-constexpr quint8 TwoChannelEncoder = 7;
 constexpr int MaxTimePoints = 500;
 constexpr double SmallestAirGapMove = 0.1; // units between two points of the air-gap trace
 
@@ -29,15 +30,6 @@ constexpr QRgb ErrorPoint = 0xFF0000;
 constexpr QRgb CrcErrorPoint = 0x800080;
 constexpr QRgb WarningPoint = 0xFFAA00;
 constexpr QRgb PlainPoint = 0x0000FF;
-
-// External thermistor: 11-bit reading of a divider with a 5600 ohm resistor;
-// beta model with 10000 ohm at 25 degrees C and beta 3455 K.
-constexpr long double ThermistorFullScale = 2047;
-constexpr long double DividerOhms = 5600;
-constexpr long double NominalOhms = 10000;
-constexpr long double InverseNominalKelvin = 0.00335401643468053L; // 1 / 298.15 K
-constexpr long double BetaKelvin = 3455;
-constexpr long double ZeroCelsiusKelvin = 273.15L;
 
 // Ring codes (12th character of the part number) of the extended air gap.
 constexpr char ExtendedAirGapCodes[] = "STUVWZ";
@@ -69,26 +61,6 @@ protected:
 private:
     std::function<void()> onClick;
 };
-
-// Thermistor temperature by the beta model, degrees C.
-float betaModelCelsius(qint32 reading) {
-    const long double ohms = DividerOhms * reading / (ThermistorFullScale - reading);
-    return static_cast<float>(
-        1.0L / (InverseNominalKelvin + std::log(ohms / NominalOhms) / BetaKelvin) -
-        ZeroCelsiusKelvin);
-}
-
-// Thermistor temperature by the fitted polynomial of twice the reading, degrees C.
-float polynomialCelsius(qint32 reading) {
-    static constexpr long double Coefficients[] = {
-        -5.605939935e-22L, 8.317810489e-18L, -5.130158569e-14L, 1.705448899e-10L,
-        -3.339134537e-7L,  3.97830975e-4L,   -0.311475994L,     197.7765845L};
-    const long double x = 2.0L * reading;
-    long double sum = 0;
-    for (long double c : Coefficients)
-        sum = sum * x + c;
-    return static_cast<float>(sum);
-}
 
 QColor positionPointColour() {
     const TEncoderPosition& p = EncoderPosition;
@@ -183,15 +155,13 @@ void TMainForm::ConnectSignalLevelHandlers() {
             &TMainForm::btnSaveSignalLvlChartClick);
 }
 
-void TMainForm::TemperatureStep() {
-    if (!Dravonel_ReadTemperature())
-        MemoAddLine(LastError); // the old sensor temperature stays
+void TMainForm::ShowTemperature() {
     const qint32 reading = EncoderStatus.TemperatureEXT;
     const QString sensor = QString::number(EncoderStatus.TemperatureSEN);
     float beta = 0;
-    if (reading > 0 && reading < ThermistorFullScale) {
-        beta = betaModelCelsius(reading);
-        const float polynomial = polynomialCelsius(reading);
+    if (ThermistorReadingValid(reading)) {
+        beta = ThermistorCelsiusBeta(reading);
+        const float polynomial = ThermistorCelsiusPolynomial(reading);
         SetDisplayText(lblTemperature, QStringLiteral("SEN: ") + sensor +
                                            QStringLiteral(" °C    EXT: ") +
                                            QString::number(reading) + QStringLiteral(" (") +
@@ -207,21 +177,17 @@ void TMainForm::TemperatureStep() {
     }
     if (rbDrawPos->isChecked()) {
         TraceBlue.Add(QPointF(FrameCounter, EncoderPosition_unit), positionPointColour());
-        if (EncoderType == TwoChannelEncoder)
+        if (IsTwoRingEncoder(EncoderType))
             TraceGreen.Add(QPointF(FrameCounter, EncoderCH1Position_unit));
     }
     TraceGreen.RemoveFirstIfOver(MaxTimePoints);
     TraceBlue.RemoveFirstIfOver(MaxTimePoints);
 }
 
-void TMainForm::SignalLevelStep() {
-    if (!Dravonel_ReadSignalLevel()) {
-        MemoAddLine(LastError);
-        return;
-    }
+void TMainForm::ShowSignalLevel() {
     const qint32 level = EncoderStatus.SignalLevel;
     const TEncoderSignature& s = EncoderSignature;
-    AirGap = level > 0 ? static_cast<float>(std::log(double(level)) * s.AirGapK + s.AirGapN) : 0.0f;
+    AirGap = AirGapMicrometres(level, s.AirGapK, s.AirGapN);
     SetDisplayText(lblSignalLevel, QStringLiteral("Signal level: ") + QString::number(level) +
                                        QStringLiteral(" / ") + GroupedText(AirGap, 0, 5) +
                                        QStringLiteral(" um"));

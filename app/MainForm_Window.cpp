@@ -2,10 +2,10 @@
 // closing, and the log memo helpers.
 #include "Orodja.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
+#include "QtUserInteraction.h"
 #include "Serial_driver.h"
 #include "SoftwareUpdateCheck.h"
 #include "SystemIdentity.h"
-#include "UserInteraction.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -38,23 +38,6 @@ QString memoText(const QByteArray& text) {
         result.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return result;
-}
-
-double roundToSignificant(double value, int significant) {
-    if (value == 0.0 || !std::isfinite(value))
-        return value;
-    const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
-    const double scale = std::pow(10.0, significant - magnitude);
-    return std::round(value * scale) / scale;
-}
-
-// The number text with its decimal separator replaced by `separator` (when
-// not null); the decimal separator is the last one in the text.
-QString withDecimalSeparator(QString text, const QLocale& locale, QChar separator) {
-    const qsizetype point = text.lastIndexOf(locale.decimalPoint());
-    if (!separator.isNull() && point >= 0)
-        text.replace(point, locale.decimalPoint().size(), separator);
-    return text;
 }
 
 // A fixed-pitch font keeps the register table and the comms log aligned; a
@@ -278,18 +261,14 @@ void TMainForm::ConnectWorkflowHandlers() {
     ConnectPositionNoiseHandlers();
 }
 
+NumberFormat TMainForm::Format() const {
+    return {FormatSettings, DecimalSeparator};
+}
+
 QString TMainForm::FixedText(double value, int decimals, int significant) const {
-    QLocale plain = FormatSettings;
-    plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
-    return withDecimalSeparator(
-        plain.toString(roundToSignificant(value, significant), 'f', decimals), plain,
-        DecimalSeparator);
+    return Format().Fixed(value, decimals, significant);
 }
 
 QString TMainForm::GroupedText(double value, int decimals, int significant) const {
-    QLocale grouped = FormatSettings;
-    grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return withDecimalSeparator(
-        grouped.toString(roundToSignificant(value, significant), 'f', decimals), grouped,
-        DecimalSeparator);
+    return Format().Grouped(value, decimals, significant);
 }

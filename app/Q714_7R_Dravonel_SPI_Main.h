@@ -22,6 +22,10 @@
 
 #include "ChartTrace.h"
 #include "MainForm_Controls.h"
+#include "NumberFormat.h"
+#include "PowerCycling.h"
+#include "Reading.h"
+#include "WindowFrontEnd.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -33,6 +37,8 @@
 #include <memory>
 
 class QFile;
+struct AdapterIdentity;
+struct ConnectResult;
 class QScrollArea;
 class QTextStream;
 class UserInteraction;
@@ -58,6 +64,8 @@ public:
     ~TMainForm() override;
 
     UserInteraction& Interaction() { return *interaction; }
+    // The window as the workflows' front-end.
+    FrontEnd& Front() { return frontEnd; }
 
     // The window builds the controls of the tabs not showing at start, links
     // its handlers and starts its timers right after its first paint, so it
@@ -86,10 +94,12 @@ public:
     double EncoderPosition_unit = 0.0;
     double EncoderCH1Position_unit = 0.0;
     double EncPosDegST = 0.0;
-    double EncPosDegOldMTtest = 0.0;
-    bool PowerOnStatus = false;
-    double CikliranjeSmer = 0.0;
-    bool CikliranjeSmerInit = false;
+    // The power-cycling test's state; its fields keep their names here.
+    PowerCyclingState PowerCycling;
+    double& EncPosDegOldMTtest = PowerCycling.EncPosDegOldMTtest;
+    bool& PowerOnStatus = PowerCycling.PowerOnStatus;
+    double& CikliranjeSmer = PowerCycling.CikliranjeSmer;
+    bool& CikliranjeSmerInit = PowerCycling.CikliranjeSmerInit;
     // Readings since the chart was cleared: the x of its points. A double
     // counts exactly past 2^24 readings, where a float would stop.
     double FrameCounter = 0.0;
@@ -163,10 +173,13 @@ public:
     // Whether the last cycle read the position (its flags may still show
     // errors the encoder reported).
     bool LastReadingOk = false;
-    // Texts of the set status bits for a status register of that size.
-    static QString StatusBitTexts(quint32 status, qint32 registerSize);
-    // Debug step at the end of a successful cycle.
-    void ReadCycleDebugStep();
+    // What a read cycle reads, from the window's controls and state.
+    ReadingOptions ReadCycleOptions() const;
+    // Shows a good reading everywhere (position, lamps, status, the tabs'
+    // values) and records it when recording.
+    void ShowReading(const Reading& reading);
+    // The debug view, the supply state and the recorded row of a reading.
+    void ShowDebugStep(const Reading& reading);
 
     // Display of readings (MainForm_Display.cpp). A single reading shows at
     // once. A loop that reads back to back runs each cycle through
@@ -197,9 +210,9 @@ public:
     // Draws the chart into a 16-bit image of its size and writes it as PNG
     // (the extension is forced to ".png"); false after an error box.
     bool SaveChartAsPNG(QChartView* chart, const QString& fileName);
-    // Steps of the read cycle for the signal level tab.
-    void TemperatureStep();
-    void SignalLevelStep();
+    // The signal level tab's part of a reading: labels and chart points.
+    void ShowTemperature();
+    void ShowSignalLevel();
     void ConnectSignalLevelHandlers();
     // The chart's points, shown by ShowSignalChart with the automatic axes
     // fitted to them.
@@ -250,6 +263,8 @@ public:
     // When the progress bar was last painted at once (steady clock, ms).
     qint64 ErrMapProgressPaintedMs = 0;
 
+    // The window's number format settings as one value.
+    NumberFormat Format() const;
     // Fixed-point text with the window's decimal separator: `decimals`
     // decimals after rounding to `significant` significant digits.
     QString FixedText(double value, int decimals, int significant = 5) const;
@@ -297,20 +312,13 @@ private:
     void HideHourglass();
     void HandleKeyChord(int key, Qt::KeyboardModifiers modifiers);
     void EnableAdapterControls(bool enabled);
-    void ShowAdapter(int portIndex);
+    void ShowAdapter(const AdapterIdentity& adapter);
 
-    // One adapter exchange on the open port, complete at CR.
-    qint32 Exchange(const QByteArray& command, QByteArray& reply);
-    void RefreshSupplyState();
-    // Sends a set-up command and logs its problems and its reply.
-    void SendSetupCommand(const QByteArray& command);
-
-    bool SetUpAdapterAndIdentify();
-    void LogEncoderIdentity();
-    void LogAndEnablePresentRegisters();
-    void ApplyEncoderScaling();
-    void ApplyInstallationCoefficients();
-    void ApplyDefaultSpiClock();
+    void ShowSupplyState(const QByteArray& state);
+    void ShowConnectedEncoder(const ConnectResult& connected);
+    void EnablePresentRegisterControls();
+    void ApplyEncoderScaling(qint32 countsPerTurn);
+    void ShowInstallationCoefficients(const ConnectResult& connected);
     void ShowEncoderKindControls();
 
     void queueMemoText(const QString& lines);
@@ -326,4 +334,5 @@ private:
     bool startUpFinished = false;
     std::unique_ptr<UserInteraction> ownInteraction;
     UserInteraction* interaction = nullptr;
+    TWindowFrontEnd frontEnd{*this};
 };

@@ -34,6 +34,13 @@ QByteArray NormaliseReply(const QByteArray& reply);
 // Reads `size` bytes at `address` into RegData (right-aligned: a 2-byte value
 // is b2·256 + b3). Does not reset the protocol first.
 bool Dravonel_ReadRegister(quint32 address, qint32 size);
+// RegData after a read: the 32-bit value b0..b3, its low 16 bits (b2, b3),
+// and those taken signed; the callers choose what the register holds.
+quint32 RegDataValue();
+quint16 RegDataLowWord();
+qint16 RegDataSigned16();
+qint8 RegDataSigned8();
+
 // Resets the protocol, then writes the value (negative values as two's
 // complement). Sends no write when the reset fails.
 bool Dravonel_WriteRegister(quint32 address, qint32 size, quint32 value);
@@ -127,6 +134,11 @@ bool Dravonel_ReadStatusPosition();
 // Reads the second channel of a two-channel encoder from the trailing bytes
 // of successive frames after a protocol reset.
 bool Dravonel_ReadTwoChannelPosition();
+
+// The texts of the set status bits, each followed by CR LF, in the order of
+// the table for a status register of that size (2 or 4 bytes; none for any
+// other size).
+QString DetailedStatusTexts(quint32 status, qint32 registerSize);
 
 // CRC-8 (polynomial 0x97) of the bytes; 0 for none.
 quint8 CRC8(const QByteArray& bytes);

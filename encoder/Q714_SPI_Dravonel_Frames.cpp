@@ -225,6 +225,18 @@ quint8 CRC8OfHexText(const QByteArray& hexText) {
     return crc;
 }
 
+QString DetailedStatusTexts(quint32 status, qint32 registerSize) {
+    QString text;
+    if (registerSize != 2 && registerSize != 4)
+        return text;
+    const auto& table = registerSize == 2 ? TwoByteStatusTexts : FourByteStatusTexts;
+    for (const TStatusTextRow& row : table) {
+        if ((status & row.Bits) == row.Bits)
+            text += QLatin1String(row.Text) + QLatin1String("\r\n");
+    }
+    return text;
+}
+
 QByteArray IntToBin(qint32 digits, quint64 value) {
     if (digits <= 0)
         return {};

@@ -155,6 +155,14 @@ quint16 RegDataLowWord() {
     return static_cast<quint16>((RegData[2] << 8) | RegData[3]);
 }
 
+qint16 RegDataSigned16() {
+    return static_cast<qint16>(RegDataLowWord());
+}
+
+qint8 RegDataSigned8() {
+    return static_cast<qint8>(RegData[3]);
+}
+
 QByteArray NormaliseReply(const QByteArray& reply) {
     QByteArray text = TrimText(reply);
     text.replace(' ', QByteArray());

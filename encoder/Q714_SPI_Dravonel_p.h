@@ -18,9 +18,5 @@ bool ParseHex(QByteArrayView text, quint64& value);
 // The number, or 0 when the text is not hexadecimal.
 quint64 HexOrZero(QByteArrayView text);
 
-// RegData as a 32-bit value (b0..b3) and as its low 16 bits (b2, b3).
-quint32 RegDataValue();
-quint16 RegDataLowWord();
-
 // Sets every register address and size variable from one map column.
 void InstallRegisterMap(TRegisterMapColumn column);

@@ -146,6 +146,13 @@ inline constexpr TRegisterMap UlvaxRegisterMap = {
 // Points of the error map, 2 bytes each from REG_ADDR_DRAVONEL_ERROR_MAP on.
 inline constexpr int ErrorMapPoints = 512;
 
+// The encoder with two rings (channel 0 the outer, channel 1 the inner ring),
+// read by raw frames whose trailing bytes carry channel 1.
+inline constexpr quint8 TwoRingEncoderType = 7;
+constexpr bool IsTwoRingEncoder(quint8 encoderType) {
+    return encoderType == TwoRingEncoderType;
+}
+
 // Encoder types that carry the U4 register map.
 constexpr bool UsesRegisterMapU4(quint8 encoderType) {
     return encoderType >= 5 && encoderType <= 7;
@@ -221,3 +228,53 @@ inline constexpr std::array<TStatusWordRow, 5> StatusWordTable = {{
 }};
 // Thermistor reading carried in the low bits of the status word (types 4, 5).
 inline constexpr quint16 StatusWordTemperatureMask = 0x07FF;
+
+// ---------------------------------------------------------------------------
+// Texts of the detailed status bits, by the size of the status register. A
+// row's text applies when all its bits are set.
+
+struct TStatusTextRow {
+    quint32 Bits;
+    const char* Text;
+};
+
+// Status register of 2 bytes. Bits 9 and 8 say error or warning, bits 1 and
+// 0 which of the pattern or motion conditions.
+inline constexpr std::array<TStatusTextRow, 16> TwoByteStatusTexts = {{
+    {1u << 15, "Error Multiturn"},
+    {1u << 14, "Error Signal Clipping"},
+    {1u << 13, "Warning Signal High 2"},
+    {1u << 12, "Error Sensor"},
+    {1u << 11, "Error SSync"},
+    {1u << 10, "Error Configuration"},
+    {1u << 7, "Warning Signal High"},
+    {1u << 6, "Warning Signal Low"},
+    {1u << 5, "Error Signal Lost"},
+    {1u << 4, "Warning Temperature"},
+    {1u << 3, "Error Poiwer"},
+    {1u << 2, "Error System"},
+    {(1u << 9) | (1u << 1), "Error Magnetic pattern"},
+    {(1u << 8) | (1u << 1), "Warning Magnetic Pattern"},
+    {(1u << 9) | (1u << 0), "Error Acceleration"},
+    {(1u << 8) | (1u << 0), "Warning High Speed"},
+}};
+
+// Status register of 4 bytes; bits 16 to 31 have no text.
+inline constexpr std::array<TStatusTextRow, 16> FourByteStatusTexts = {{
+    {1u << 15, "Warning 8000"},
+    {1u << 14, "Warning Temperature"},
+    {1u << 13, "Warning Signal Low"},
+    {1u << 12, "Warning Signal High"},
+    {1u << 11, "Warning Magnetic Pattern"},
+    {1u << 10, "Warning High Speed"},
+    {1u << 9, "Error Multiturn"},
+    {1u << 8, "Error Acceleration"},
+    {1u << 7, "Error Magnetic Pattern"},
+    {1u << 6, "Error Signal Lost"},
+    {1u << 5, "Error Signal High"},
+    {1u << 4, "Error System"},
+    {1u << 3, "Error Power"},
+    {1u << 2, "Error Configuration"},
+    {1u << 1, "Error 0002"},
+    {1u << 0, "Error 0001"},
+}};

@@ -1,6 +1,7 @@
 #pragma once
 // Every modal box, task dialog, save dialog and beep of the program goes
-// through this interface, so that tests can answer them by script.
+// through this interface, so that tests can answer them by script. The real
+// dialogs are QtUserInteraction (QtUserInteraction.h, the widget part).
 
 #include <QString>
 #include <QStringList>
@@ -45,15 +46,4 @@ public:
     // Opens the link in the user's default web browser; false when the
     // desktop could not open it.
     virtual bool openLink(const QUrl& link) = 0;
-};
-
-// The real dialogs of Qt Widgets.
-class QtUserInteraction : public UserInteraction {
-public:
-    void showMessage(const QString& text) override;
-    void showError(const QString& text) override;
-    int askTask(const TaskDialogRequest& request) override;
-    QString askSaveFileName(const SaveDialogRequest& request) override;
-    void beep(BeepKind kind) override;
-    bool openLink(const QUrl& link) override;
 };

@@ -1,5 +1,6 @@
 // The main window: its controls, the normal and developer views, the key
 // chords, the caption and closing.
+#include "QtUserInteraction.h"
 #include "Orodja.h"
 #include "WindowFixture.h"
 

@@ -219,8 +219,8 @@ private slots:
                                     "Error Acceleration\r\nWarning High Speed\r\n"));
             QCOMPARE(w.form.lblDetailedStatusTxt->text().count('\n'), 4);
             QCOMPARE(colourOf(w.form.lblDetailedStatusTxt), QRgb(0xFFAA00));
-            QCOMPARE(TMainForm::StatusBitTexts(0x0008, 2), QStringLiteral("Error Poiwer\r\n"));
-            QCOMPARE(TMainForm::StatusBitTexts(0xFFFF0008u, 4), QStringLiteral("Error Power\r\n"));
+            QCOMPARE(DetailedStatusTexts(0x0008, 2), QStringLiteral("Error Poiwer\r\n"));
+            QCOMPARE(DetailedStatusTexts(0xFFFF0008u, 4), QStringLiteral("Error Power\r\n"));
 
             // The persistent register remembers what the frames no longer show.
             w.form.cbPersistentStatus->setChecked(true);

@@ -2,6 +2,7 @@
 // only: a TCP listener stands for the internet probes, a refused port for no
 // internet, and the simulated maker's host serves the version file over HTTPS
 // with a certificate made for it, trusted for the download alone.
+#include "QtUserInteraction.h"
 #include "SimulatedUpdateHost.h"
 #include "SoftwareUpdateCheck.h"
 #include "UpdateNetwork.h"

@@ -34,9 +34,6 @@ void DelayProcessMessages(qint32 milliseconds);
 void SetApplicationTerminating(bool terminating);
 bool ApplicationTerminating();
 
-// Empties the clipboard and puts the text on it as plain text.
-void CopyToClipboard(const QString& text);
-
 // Text from a device or a file made fit to be part of a file name: path
 // separators, drive colons and control characters are dropped.
 QString SafeFileNamePart(const QString& text);

@@ -1,10 +1,8 @@
 #include "Orodja.h"
 
-#include <QClipboard>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QGuiApplication>
 #include <QTimer>
 #include <climits>
 
@@ -36,13 +34,4 @@ void DelayProcessMessages(qint32 milliseconds) {
             wake.start(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
-}
-
-void CopyToClipboard(const QString& text) {
-    // Without a GUI application there is no clipboard to write to.
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return;
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->clear();
-    clipboard->setText(text);
 }

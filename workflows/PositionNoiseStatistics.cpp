@@ -1,4 +1,4 @@
-#include "PositionNoise.h"
+#include "PositionNoiseStatistics.h"
 
 #include <cmath>
 

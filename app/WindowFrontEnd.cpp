@@ -1,0 +1,27 @@
+#include "WindowFrontEnd.h"
+
+#include "Orodja.h"
+#include "Q714_7R_Dravonel_SPI_Main.h"
+
+#include <QThread>
+
+void TWindowFrontEnd::Log(const QString& line) {
+    form.MemoAddLine(line);
+}
+
+void TWindowFrontEnd::Alert(const QString& text) {
+    form.ShowMessage(text);
+}
+
+void TWindowFrontEnd::Wait(int milliseconds) {
+    DelayProcessMessages(milliseconds);
+}
+
+// The window deliberately does not react meanwhile.
+void TWindowFrontEnd::Pause(int milliseconds) {
+    QThread::msleep(static_cast<unsigned long>(qMax(0, milliseconds)));
+}
+
+bool TWindowFrontEnd::Stopping() const {
+    return ApplicationTerminating();
+}

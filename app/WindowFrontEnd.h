@@ -1,0 +1,20 @@
+#pragma once
+// The window as the front-end of the workflows: log lines go to its memo,
+// alerts are message boxes, waits keep it responsive and pauses do not.
+
+#include "FrontEnd.h"
+
+class TMainForm;
+
+class TWindowFrontEnd : public FrontEnd {
+public:
+    explicit TWindowFrontEnd(TMainForm& form) : form(form) {}
+    void Log(const QString& line) override;
+    void Alert(const QString& text) override;
+    void Wait(int milliseconds) override;
+    void Pause(int milliseconds) override;
+    bool Stopping() const override;
+
+private:
+    TMainForm& form;
+};

@@ -1,0 +1,27 @@
+#pragma once
+// What a workflow needs of the program that runs it: somewhere to log, a way
+// to draw attention to a problem, and waits. The window and the command line
+// each implement it; tests use a recording one.
+
+#include <QString>
+
+class FrontEnd {
+public:
+    virtual ~FrontEnd() = default;
+
+    // A line of the journal (the window's log memo). Text from devices is
+    // part of it as it stands.
+    virtual void Log(const QString& line) = 0;
+    // A problem that needs attention at once (the window shows a modal
+    // message box and goes on when it is closed).
+    virtual void Alert(const QString& text) = 0;
+
+    // Waits while the front-end stays responsive (the window keeps processing
+    // its events); returns early once Stopping() holds.
+    virtual void Wait(int milliseconds) = 0;
+    // A pause the device needs, in which the front-end need not react (the
+    // window does not process events meanwhile).
+    virtual void Pause(int milliseconds) = 0;
+    // True once the program is closing or the user asked to stop.
+    virtual bool Stopping() const = 0;
+};
