@@ -20,8 +20,8 @@ void TMainForm::btnPowerONClick() {
         series->clear();
         series->clearPointsConfiguration();
     }
-    const SupplyVoltage voltage =
-        rgPowerSel->ItemIndex() == Item5V ? SupplyVoltage::V5 : SupplyVoltage::V3_3;
+    const EncoderSupplyVoltage voltage =
+        rgPowerSel->ItemIndex() == Item5V ? EncoderSupplyVoltage::V5 : EncoderSupplyVoltage::V3_3;
     const SupplyResult supply = PowerOnEncoder(voltage, Front());
     if (supply.LinkBroken())
         RestartAdapterSearch();

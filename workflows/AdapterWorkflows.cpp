@@ -83,9 +83,9 @@ bool OpenAdapterAt(const QString& location, AdapterIdentity& adapter) {
     return true;
 }
 
-SupplyResult PowerOnEncoder(SupplyVoltage voltage, FrontEnd& frontEnd) {
+SupplyResult PowerOnEncoder(EncoderSupplyVoltage voltage, FrontEnd& frontEnd) {
     const QByteArray supply =
-        voltage == SupplyVoltage::V5 ? AdapterCommand::Supply5V : AdapterCommand::Supply3V3;
+        voltage == EncoderSupplyVoltage::V5 ? AdapterCommand::Supply5V : AdapterCommand::Supply3V3;
     QByteArray reply;
     SupplyResult result;
     result.result = EncoderPosition.ErrComm = exchange(supply, reply);

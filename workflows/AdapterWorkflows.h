@@ -44,7 +44,7 @@ bool OpenAdapterAt(const QString& location, AdapterIdentity& adapter);
 // Reads the serial number and revision of the open adapter into `adapter`.
 void ReadAdapterDetails(AdapterIdentity& adapter);
 
-enum class SupplyVoltage { V3_3, V5 };
+enum class EncoderSupplyVoltage { V3_3, V5 };
 
 struct SupplyResult {
     qint32 result = 0; // of the supply selection ("V5"/"V3") or of "f"
@@ -55,7 +55,7 @@ struct SupplyResult {
 // The power-on sequence: supply voltage, "n", a settle pause, "e". A wrong
 // acknowledgement is alerted and the sequence goes on; a broken link stops it
 // at once. Logs the "n" reply and the supply state.
-SupplyResult PowerOnEncoder(SupplyVoltage voltage, FrontEnd& frontEnd);
+SupplyResult PowerOnEncoder(EncoderSupplyVoltage voltage, FrontEnd& frontEnd);
 // "f"; the reply is not examined.
 SupplyResult PowerOffEncoder();
 // "e": the supply state as trimmed text; the result goes to ErrComm.

@@ -1,0 +1,34 @@
+#pragma once
+// A front-end for the workflow suites: it records every log line and alert,
+// and its waits and pauses only count the milliseconds asked for.
+
+#include "FrontEnd.h"
+
+#include <QStringList>
+
+class RecordingFrontEnd : public FrontEnd {
+public:
+    void Log(const QString& line) override { lines << line; }
+    void Alert(const QString& text) override { alerts << text; }
+    void Wait(int milliseconds) override { waitedMs += milliseconds; }
+    void Pause(int milliseconds) override { pausedMs += milliseconds; }
+    bool Stopping() const override { return stopping; }
+
+    // The log as the window's memo shows it: one entry per line.
+    QStringList LogLines() const {
+        QStringList split;
+        for (const QString& line : lines)
+            split += QString(line).replace(QLatin1String("\r\n"), QLatin1String("\n")).split('\n');
+        return split;
+    }
+    void Forget() {
+        lines.clear();
+        alerts.clear();
+    }
+
+    QStringList lines;
+    QStringList alerts;
+    qint64 waitedMs = 0;
+    qint64 pausedMs = 0;
+    bool stopping = false;
+};
