@@ -72,7 +72,8 @@ void TMainForm::timerOnOffTimer() {
     hooks.takeReading = [this] { btnReadEncoderClick(); };
     hooks.position = [this] { return EncoderPosition_unit; };
     hooks.cyclesLeft = [this] { return seSteviloIzklopov->text(); };
-    if (PowerCyclePhase(PowerCycling, cbCiklirajStacionarno->isChecked(), Format(), Front(), hooks))
+    if (PowerCyclePhase(PowerCycling, cbCiklirajStacionarno->isChecked(), Format(), Front(), hooks)
+            .switchedOn)
         seSteviloIzklopov->setValue(seSteviloIzklopov->value() - 1);
     QCoreApplication::processEvents();
     if (cbCiklirajIzklope->isChecked())

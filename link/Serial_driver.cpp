@@ -12,6 +12,7 @@ QSerialPort* COMPortHandle = nullptr;
 quint32 SerialTimeout = 400;
 bool CommLogEnabled = false;
 QByteArray CommLogText;
+std::function<void()> CommLogAppended;
 
 namespace {
 
@@ -91,9 +92,15 @@ bool writeWhole(QSerialPort* port, const QByteArray& command) {
     return WritePortNow(*port, command, static_cast<int>(SerialTimeout));
 }
 
+void appendLogLine(const QByteArray& line) {
+    CommLogText += line + "\r\n";
+    if (CommLogAppended)
+        CommLogAppended();
+}
+
 void logLate(const QByteArray& late) {
     if (CommLogEnabled && !late.isEmpty())
-        CommLogText += "RX (late, discarded):" + late + "\r\n";
+        appendLogLine("RX (late, discarded):" + late);
 }
 
 // Whatever has arrived and is waiting now, without waiting for more.
@@ -177,7 +184,7 @@ qint32 transact(QSerialPort* handle, const QByteArray& command, const Completion
         return code;
     }
     if (CommLogEnabled)
-        CommLogText += "TX:" + command + "\r\n";
+        appendLogLine("TX:" + command);
     reply.clear();
     const Collected collected = collectReply(handle, completion, reply);
     // A reply that has not ended is owed: its line (or the rest of it) may
@@ -188,7 +195,7 @@ qint32 transact(QSerialPort* handle, const QByteArray& command, const Completion
         (collected.result == SerialResultTimeout || completion.EnoughAtTimeout(reply)))
         owed.Add(handle);
     if (CommLogEnabled)
-        CommLogText += "RX:" + reply + "\r\n";
+        appendLogLine("RX:" + reply);
     return collected.result;
 }
 
@@ -210,7 +217,7 @@ void ForgetLateReply(const QSerialPort* port) {
 
 void CommLogMarker(const QByteArray& marker) {
     if (CommLogEnabled)
-        CommLogText += marker + "\r\n";
+        appendLogLine(marker);
 }
 
 QSerialPort* OpenSerialPort(const QString& location) {
@@ -244,4 +251,5 @@ void ResetSerialDriverState() {
     SerialTimeout = 400;
     CommLogEnabled = false;
     CommLogText.clear();
+    CommLogAppended = nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 class QSerialPort;
 
@@ -15,6 +16,9 @@ extern quint32 SerialTimeout;
 extern bool CommLogEnabled;
 // Log lines not yet moved to the log memo, each ending with CR LF.
 extern QByteArray CommLogText;
+// Called after every line added to CommLogText, when set: a front-end that
+// shows the log as it happens (the command line) takes the lines there.
+extern std::function<void()> CommLogAppended;
 
 // Result codes of SerialTransaction besides 0 (success) and minus an OS
 // error number (the write failed).

@@ -6,9 +6,8 @@ NonVolatileStore::NonVolatileStore(const RegisterMapLayout& layout)
 
 // Registers the model lacks are skipped.
 void NonVolatileStore::Save(const RegisterFile& registers) {
-    stored.clear();
     for (const Setting& setting : settings)
-        if (registers.Has(setting.address))
+        if (registers.Has(setting.address) && setting.address != forgotten)
             stored.insert(setting.address, registers.Value(setting.address));
     ++saves;
 }

@@ -22,6 +22,8 @@ public:
     quint32 Stored(quint32 address) const { return stored.value(address); }
     // How often the settings were saved (factory reset included).
     int Saves() const { return saves; }
+    // A worn cell: a save leaves the stored value of this address as it was.
+    void Forget(quint32 address) { forgotten = address; }
 
 private:
     struct Setting {
@@ -31,4 +33,5 @@ private:
     QList<Setting> settings;
     QHash<quint32, quint32> stored;
     int saves = 0;
+    qint64 forgotten = -1;
 };

@@ -17,6 +17,9 @@ struct FaultSettings {
     int partialBytes = -1;  // >= 0: send only this many bytes of each reply
     int lateReplyEvery = 0; // > 0: every n-th reply (counted from SetFaults)...
     int lateReplyMs = 0;    // ...comes this much later; the next ones queue behind it
+    // > 0: every exchange takes as long as its bytes need on a UART at this
+    // rate (10 bits a byte, the command and the reply), as on a real wire.
+    int baudRate = 0;
 };
 
 class PtySimulator {

@@ -76,6 +76,7 @@ struct PtySimulator::Impl {
     void answer(const QByteArray& command);
     bool writeAll(const QByteArray& bytes, bool whileServing);
     void pause(int milliseconds) const;
+    void pauseFor(Clock::duration duration) const;
     FaultSettings currentFaults() const;
 
     SimulatedAdapter& adapter;
@@ -173,6 +174,9 @@ void PtySimulator::Impl::answer(const QByteArray& command) {
     const FaultSettings f = currentFaults();
     if (f.silent || reply.isEmpty())
         return;
+    if (f.baudRate > 0)
+        pauseFor(std::chrono::microseconds(qint64(command.size() + reply.size()) * 10 * 1000000 /
+                                           f.baudRate));
     pause(f.replyDelayMs);
     if (f.lateReplyEvery > 0 && ++repliesSinceFaults % f.lateReplyEvery == 0)
         pause(f.lateReplyMs);
@@ -211,9 +215,13 @@ bool PtySimulator::Impl::writeAll(const QByteArray& bytes, bool whileServing) {
     return written == bytes.size();
 }
 
-// Sleeps in short steps so that Stop() stays prompt.
 void PtySimulator::Impl::pause(int milliseconds) const {
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+    pauseFor(std::chrono::milliseconds(milliseconds));
+}
+
+// Sleeps in short steps so that Stop() stays prompt.
+void PtySimulator::Impl::pauseFor(Clock::duration duration) const {
+    const Clock::time_point end = Clock::now() + duration;
     while (running && Clock::now() < end)
         std::this_thread::sleep_for(
             std::min<Clock::duration>(std::chrono::milliseconds(5), end - Clock::now()));

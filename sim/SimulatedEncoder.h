@@ -109,6 +109,8 @@ public:
     void SetRegisterValue(quint32 address, quint32 value) { registers.Set(address, value); }
     quint32 PowerCycles() const { return powerCycles; }
     const NonVolatileStore& Nvram() const { return nvram; }
+    // The NVRAM stops keeping the setting register at `address`.
+    void NvramForgets(quint32 address) { nvram.Forget(address); }
 
 private:
     using Clock = std::chrono::steady_clock;

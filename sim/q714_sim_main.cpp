@@ -62,6 +62,10 @@ const ProgramOption Options[] = {
      "after it queue behind it, as on a busy adapter).",
      "n:ms", nullptr},
     {"silent", "Read every command but never reply.", nullptr, nullptr},
+    {"baud",
+     "Every exchange takes as long as its bytes need on a real UART at this rate (10 bits a "
+     "byte, the command and the reply), e.g. 115200; 0 answers at once.",
+     "n", "0"},
     {"garbage", "Replace every reply by random bytes of the same length (a final CR stays).",
      nullptr, nullptr},
     {"split", "Send every reply in this many writes...", "n", "1"},
@@ -139,6 +143,10 @@ const ProgramOption Options[] = {
      "n", "0"},
     {"power-jump-deg", "Size of that jump in degrees of the shaft; negative jumps backwards.",
      "deg", "10"},
+    {"nvram-forgets",
+     "The NVRAM does not keep the setting register at this address (hexadecimal, e.g. 04 for "
+     "the position filter of a U2 encoder): a save leaves its stored value as it was.",
+     "hex", nullptr},
     {"debug-lock",
      "The debug record is locked at every power-on: its reads answer \"0xe6:\" until the debug "
      "unlock code is written to register 0x49 (the tool's Unlock, sent when a recording "
@@ -295,6 +303,8 @@ bool configureEncoder(const QCommandLineParser& parser, SimulatedAdapter& adapte
         e.SetWarningActive(parser.isSet("warning"));
         e.SetStatusBits(status);
         e.SetDebugLock(parser.isSet("debug-lock"));
+        if (parser.isSet("nvram-forgets"))
+            e.NvramForgets(parser.value("nvram-forgets").toUInt(nullptr, 16));
         if (parser.isSet("signal"))
             e.SetSignalLevelBase(static_cast<int>(signal));
     });
@@ -336,6 +346,7 @@ FaultSettings faultsFrom(const QCommandLineParser& parser) {
     FaultSettings faults;
     faults.replyDelayMs = parser.value("delay").toInt();
     faults.silent = parser.isSet("silent");
+    faults.baudRate = qMax(0, parser.value("baud").toInt());
     faults.garbage = parser.isSet("garbage");
     faults.splitParts = qMax(1, parser.value("split").toInt());
     faults.splitGapMs = parser.value("split-gap").toInt();

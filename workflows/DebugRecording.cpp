@@ -138,8 +138,8 @@ bool AppendWhole(QFile& file, const QByteArray& text, QString& reason) {
     if (written > 0 && file.write(text.constData() + written, text.size() - written) > 0)
         return true;
     reason = file.errorString();
-    file.resize(before);
-    file.seek(before);
+    if (file.resize(before)) // a device such as /dev/full has no size to cut back
+        file.seek(before);
     return false;
 }
 

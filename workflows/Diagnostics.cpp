@@ -13,8 +13,10 @@ void ResetDecodingSafetyMargin(FrontEnd& frontEnd) {
         frontEnd.Log(LastError);
 }
 
-void ReadWriteAccessStatus(FrontEnd& frontEnd) {
-    frontEnd.Log(Dravonel_GetWriteAccesStatusRegister());
+QString ReadWriteAccessStatus(FrontEnd& frontEnd) {
+    const QString status = Dravonel_GetWriteAccesStatusRegister();
+    frontEnd.Log(status);
+    return status;
 }
 
 void ResetRegisterProtocol(FrontEnd& frontEnd) {

@@ -40,7 +40,7 @@ PositionNoiseResult MeasurePositionNoise(FrontEnd& frontEnd, const PositionNoise
             samples.push_back(static_cast<float>(EncoderPosition.ST_value));
         ++i;
         if (hooks.progress)
-            hooks.progress(static_cast<int>(std::nearbyint(i * 100.0 / readings)));
+            hooks.progress(qMin(100, static_cast<int>(std::nearbyint(i * 100.0 / readings))));
     } while (i <= readings && !frontEnd.Stopping() && !failed);
 
     PositionNoiseResult result;

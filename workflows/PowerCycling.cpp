@@ -69,18 +69,22 @@ QStringList CheckPowerCycleReading(PowerCyclingState& state, double position, bo
     return jumps;
 }
 
-bool PowerCyclePhase(PowerCyclingState& state, bool stationary, const NumberFormat& format,
-                     FrontEnd& frontEnd, const PowerCycleHooks& hooks) {
+PowerCycleStep PowerCyclePhase(PowerCyclingState& state, bool stationary,
+                               const NumberFormat& format, FrontEnd& frontEnd,
+                               const PowerCycleHooks& hooks) {
+    PowerCycleStep step;
     if (state.PowerOnStatus) {
         hooks.takeReading();
-        for (const QString& jump : CheckPowerCycleReading(state, hooks.position(), stationary,
-                                                          hooks.cyclesLeft(), format))
+        step.jumps =
+            CheckPowerCycleReading(state, hooks.position(), stationary, hooks.cyclesLeft(), format);
+        for (const QString& jump : step.jumps)
             frontEnd.Log(jump);
         switchSupply(AdapterCommand::PowerOff);
         state.PowerOnStatus = false;
-        return false;
+        return step;
     }
     switchSupply(AdapterCommand::PowerOn);
     state.PowerOnStatus = true;
-    return true;
+    step.switchedOn = true;
+    return step;
 }

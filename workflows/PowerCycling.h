@@ -41,9 +41,14 @@ struct PowerCycleHooks {
     std::function<QString()> cyclesLeft; // as shown
 };
 
+struct PowerCycleStep {
+    bool switchedOn = false; // the step switched the supply on: a cycle is done
+    QStringList jumps;       // the jumps a checked reading showed (also logged)
+};
+
 // One phase step: at the end of an on-phase a reading is checked (its jumps
 // logged) and the supply is switched off ("f"); at the end of an off-phase it
-// is switched on ("n"). The replies are not examined. True when the step
-// switched the supply on (a cycle is done).
-bool PowerCyclePhase(PowerCyclingState& state, bool stationary, const NumberFormat& format,
-                     FrontEnd& frontEnd, const PowerCycleHooks& hooks);
+// is switched on ("n"). The replies are not examined.
+PowerCycleStep PowerCyclePhase(PowerCyclingState& state, bool stationary,
+                               const NumberFormat& format, FrontEnd& frontEnd,
+                               const PowerCycleHooks& hooks);

@@ -1,0 +1,129 @@
+#include "Commands.h"
+
+#include "Console.h"
+#include "ConsoleFrontEnd.h"
+#include "ExitStatus.h"
+#include "Session.h"
+
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+using Runner = int (*)(CommandContext&);
+
+struct Dispatch {
+    const char* name;
+    Runner run;
+};
+
+const Dispatch Runners[] = {
+    {"info", RunInfo},
+    {"power", RunPower},
+    {"spi", RunSpi},
+    {"read", RunRead},
+    {"noise", RunNoise},
+    {"record", RunRecord},
+    {"config", RunConfig},
+    {"zero", RunZero},
+    {"preset-mt", RunPresetMultiturn},
+    {"store", RunStore},
+    {"factory-reset", RunFactoryReset},
+    {"calibrate", RunCalibrate},
+    {"diag", RunDiag},
+    {"errormap", RunErrorMap},
+    {"power-cycle", RunPowerCycle},
+};
+
+Runner runnerOf(const QString& name) {
+    for (const Dispatch& d : Runners)
+        if (name == QLatin1String(d.name))
+            return d.run;
+    return nullptr;
+}
+
+} // namespace
+
+int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front) {
+    const QString name = QString::fromLatin1(request.command->name);
+    if (name == QLatin1String("scan"))
+        return RunScan(request, front);
+    Session session(request, front);
+    if (const int status = session.OpenAdapter())
+        return status;
+    if (request.command->connectsEncoder)
+        if (const int status = session.ConnectEncoder())
+            return status;
+    front.FlushCommLog();
+    Output out(request.format);
+    CommandContext context{request, front, out, session};
+    const int status = runnerOf(name)(context);
+    front.FlushCommLog();
+    return status;
+}
+
+QJsonObject ResultOf(CommandContext& c, const QJsonObject& fields) {
+    QJsonObject result = c.session.DeviceFields();
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        result.insert(it.key(), it.value());
+    result.insert(QStringLiteral("command"), QString::fromLatin1(c.request.command->name));
+    return Output::Tagged(QStringLiteral("result"), result);
+}
+
+bool Confirm(CommandContext& c, const QString& question) {
+    if (c.request.yes)
+        return true;
+    if (!StdinIsTerminal()) {
+        Fail(ExitUsage, QStringLiteral("%1: standard input is not a terminal; --yes does it "
+                                       "without asking")
+                            .arg(question));
+        return false;
+    }
+    std::fprintf(stderr, "%s [y/N] ", qPrintable(question));
+    std::fflush(stderr);
+    QTextStream in(stdin);
+    const QString answer = in.readLine().trimmed().toLower();
+    return answer == QLatin1String("y") || answer == QLatin1String("yes");
+}
+
+bool NumberOption(const CommandContext& c, const char* option, qint64 lowest, qint64 highest,
+                  qint64 fallback, qint64& value) {
+    value = fallback;
+    if (!c.request.IsSet(option))
+        return true;
+    bool ok = false;
+    value = c.request.Value(option).toLongLong(&ok);
+    if (ok && value >= lowest && value <= highest)
+        return true;
+    Fail(ExitUsage, QStringLiteral("--%1 takes a whole number from %2 to %3")
+                        .arg(QLatin1String(option))
+                        .arg(lowest)
+                        .arg(highest));
+    return false;
+}
+
+ProgressReport::ProgressReport(CommandContext& c, const QString& operation, qint64 total)
+    : c(c), operation(operation), total(qMax<qint64>(1, total)),
+      bar(StderrIsTerminal() && !c.request.quiet && c.request.format != OutputFormat::JsonLines) {}
+
+ProgressReport::~ProgressReport() {
+    if (bar && shownPercent >= 0) {
+        std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+}
+
+void ProgressReport::Step(qint64 done) {
+    c.out.Progress(operation, done, total);
+    if (!bar)
+        return;
+    const int percent = static_cast<int>(done * 100 / total);
+    if (percent == shownPercent)
+        return;
+    shownPercent = percent;
+    const int filled = percent * 30 / 100;
+    std::fprintf(stderr, "\r%s [%s%s] %3d%%", qPrintable(operation),
+                 QByteArray(filled, '#').constData(), QByteArray(30 - filled, '-').constData(),
+                 percent);
+    std::fflush(stderr);
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The commands of q714, one function each, in files by area:
+//   Commands_Device.cpp   scan, info, power, spi
+//   Commands_Reading.cpp  read, noise, record
+//   Commands_Config.cpp   config (get, set, dump, restore, verify), zero,
+//                         preset-mt, store, factory-reset
+//   Commands_Tests.cpp    calibrate, diag, errormap, power-cycle
+// Each returns its exit status.
+
+#include "CommandLine.h"
+#include "Output.h"
+
+class ConsoleFrontEnd;
+class Session;
+
+struct CommandContext {
+    const CliRequest& request;
+    ConsoleFrontEnd& front;
+    Output& out;
+    Session& session;
+};
+
+// Runs the command of the request on one device: opens it (and connects the
+// encoder where the command needs it), then the command.
+int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front);
+
+int RunScan(const CliRequest& request, ConsoleFrontEnd& front);
+int RunInfo(CommandContext& c);
+int RunPower(CommandContext& c);
+int RunSpi(CommandContext& c);
+int RunRead(CommandContext& c);
+int RunNoise(CommandContext& c);
+int RunRecord(CommandContext& c);
+int RunConfig(CommandContext& c);
+int RunZero(CommandContext& c);
+int RunPresetMultiturn(CommandContext& c);
+int RunStore(CommandContext& c);
+int RunFactoryReset(CommandContext& c);
+int RunCalibrate(CommandContext& c);
+int RunDiag(CommandContext& c);
+int RunErrorMap(CommandContext& c);
+int RunPowerCycle(CommandContext& c);
+
+// Helpers the commands share.
+
+// The result object of a command run on the session's device.
+QJsonObject ResultOf(CommandContext& c, const QJsonObject& fields);
+// Asks before changing the encoder's stored settings: true with --yes, or
+// when the user answers "y" on a terminal. Without a terminal and without
+// --yes, false after saying --yes is needed.
+bool Confirm(CommandContext& c, const QString& question);
+// A whole number option within [lowest, highest], or `fallback` when not
+// given; false after a usage message.
+bool NumberOption(const CommandContext& c, const char* option, qint64 lowest, qint64 highest,
+                  qint64 fallback, qint64& value);
+
+// Progress of a long operation: a bar on standard error when it is a
+// terminal, a JSONL line per step with --format jsonl.
+class ProgressReport {
+public:
+    ProgressReport(CommandContext& c, const QString& operation, qint64 total);
+    ~ProgressReport();
+    void Step(qint64 done);
+
+private:
+    CommandContext& c;
+    QString operation;
+    qint64 total;
+    bool bar;
+    int shownPercent = -1;
+};

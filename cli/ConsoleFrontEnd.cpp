@@ -1,0 +1,89 @@
+#include "ConsoleFrontEnd.h"
+
+#include "Console.h"
+#include "Serial_driver.h"
+
+#include <QStringList>
+#include <QThread>
+#include <chrono>
+#include <cstdio>
+
+namespace {
+constexpr int WaitStepMs = 10; // how soon a wait notices Ctrl+C
+}
+
+ConsoleFrontEnd::ConsoleFrontEnd(bool quiet, bool logComms) : quiet(quiet), logComms(logComms) {
+    CommLogEnabled = logComms;
+    if (logComms)
+        CommLogAppended = [this] { FlushCommLog(); };
+}
+
+ConsoleFrontEnd::~ConsoleFrontEnd() {
+    CommLogAppended = nullptr;
+}
+
+void ConsoleFrontEnd::writeLine(const QString& line) {
+    QString text = line;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    for (const QString& part : text.split(QLatin1Char('\n')))
+        std::fprintf(stderr, "%s%s\n", qPrintable(linePrefix), qPrintable(part));
+    std::fflush(stderr);
+}
+
+void ConsoleFrontEnd::Log(const QString& line) {
+    FlushCommLog();
+    if (holding) {
+        held << line;
+        return;
+    }
+    if (!quiet)
+        writeLine(line);
+}
+
+void ConsoleFrontEnd::Alert(const QString& text) {
+    FlushCommLog();
+    writeLine(QStringLiteral("q714: ") + text); // problems show even with --quiet
+}
+
+void ConsoleFrontEnd::Wait(int milliseconds) {
+    using namespace std::chrono;
+    const auto end = steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!Interrupted() && steady_clock::now() < end) {
+        const auto left = duration_cast<std::chrono::milliseconds>(end - steady_clock::now());
+        QThread::msleep(static_cast<unsigned long>(
+            qBound(qint64(1), qint64(left.count()), qint64(WaitStepMs))));
+    }
+}
+
+void ConsoleFrontEnd::Pause(int milliseconds) {
+    QThread::msleep(static_cast<unsigned long>(qMax(0, milliseconds)));
+}
+
+bool ConsoleFrontEnd::Stopping() const {
+    return Interrupted();
+}
+
+void ConsoleFrontEnd::FlushCommLog() {
+    if (!logComms || CommLogText.isEmpty())
+        return;
+    const QByteArray text = CommLogText;
+    CommLogText.clear();
+    QString lines = QString::fromLatin1(text);
+    if (lines.endsWith(QLatin1String("\r\n")))
+        lines.chop(2);
+    for (QString line : lines.split(QStringLiteral("\r\n")))
+        writeLine(line.replace(QLatin1Char('\r'), QStringLiteral("\\r")));
+}
+
+void ConsoleFrontEnd::HoldLog(bool hold) {
+    holding = hold;
+}
+
+void ConsoleFrontEnd::ReleaseHeldLog(bool write) {
+    holding = false;
+    const QStringList lines = held;
+    held.clear();
+    if (write && !quiet)
+        for (const QString& line : lines)
+            writeLine(line);
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The command line as the workflows' front-end: log lines and alerts go to
+// standard error (the communication log with them, when asked for), waits
+// sleep and end early on Ctrl+C.
+
+#include "FrontEnd.h"
+
+#include <QStringList>
+
+class ConsoleFrontEnd : public FrontEnd {
+public:
+    ConsoleFrontEnd(bool quiet, bool logComms);
+    ~ConsoleFrontEnd() override;
+
+    void Log(const QString& line) override;
+    void Alert(const QString& text) override;
+    void Wait(int milliseconds) override;
+    void Pause(int milliseconds) override;
+    bool Stopping() const override;
+
+    // Writes the communication log gathered so far to standard error.
+    void FlushCommLog();
+    // Holds log lines back (a first attempt whose lines matter only when the
+    // second one fails too), then writes or drops them.
+    void HoldLog(bool hold);
+    void ReleaseHeldLog(bool write);
+    // A prefix for every line written, e.g. the port of a child process.
+    void SetLinePrefix(const QString& prefix) { linePrefix = prefix; }
+
+private:
+    void writeLine(const QString& line);
+
+    bool quiet;
+    bool logComms;
+    bool holding = false;
+    QStringList held;
+    QString linePrefix;
+};

@@ -1,0 +1,46 @@
+// The one file of the command line with POSIX calls: signals and terminals.
+#include "Console.h"
+
+#include <atomic>
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+void onSignal(int signal) {
+    if (interrupted.exchange(true))
+        ::_exit(128 + signal); // asked twice: stop now
+}
+
+} // namespace
+
+void CatchInterrupts() {
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a blocking wait returns at once
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool Interrupted() {
+    return interrupted.load();
+}
+
+void RequestInterrupt() {
+    interrupted.store(true);
+}
+
+bool StdinIsTerminal() {
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+bool StdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
+bool StderrIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}

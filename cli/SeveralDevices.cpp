@@ -1,0 +1,211 @@
+#include "SeveralDevices.h"
+
+#include "AdapterWorkflows.h"
+#include "Console.h"
+#include "ExitStatus.h"
+#include "Output.h"
+#include "Session.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int InterruptCheckMs = 50;
+
+// The command line for one device: the same, but for one port and with
+// JSON lines out.
+QStringList childArguments(const QStringList& arguments, const QString& port) {
+    QStringList child;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == QLatin1String("--port") || a == QLatin1String("--format")) {
+            ++i;
+            continue;
+        }
+        if (a.startsWith(QLatin1String("--port=")) || a.startsWith(QLatin1String("--format=")) ||
+            a == QLatin1String("--all"))
+            continue;
+        child << a;
+    }
+    return child << QStringLiteral("--port") << port << QStringLiteral("--format")
+                 << QStringLiteral("jsonl") << QStringLiteral("--child");
+}
+
+struct Child {
+    QString port;
+    std::unique_ptr<QProcess> process;
+    QByteArray pendingOut;
+    QByteArray pendingErr;
+    QList<QJsonObject> items;
+    QJsonObject result;
+    QStringList textLines;
+};
+
+void writeOut(const QByteArray& line) {
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QString itemText(const QJsonObject& item) {
+    QStringList parts;
+    for (auto it = item.begin(); it != item.end(); ++it)
+        if (it.key() != QLatin1String("schema_version") && it.key() != QLatin1String("type") &&
+            it.key() != QLatin1String("port"))
+            parts << it.key() + QLatin1Char('=') +
+                         (it.value().isObject() || it.value().isArray()
+                              ? QString::fromUtf8(QJsonDocument::fromVariant(it.value().toVariant())
+                                                      .toJson(QJsonDocument::Compact))
+                              : it.value().toVariant().toString());
+    return parts.join(QLatin1Char(' '));
+}
+
+class Gatherer {
+public:
+    explicit Gatherer(OutputFormat format) : format(format) {}
+
+    void Line(Child& child, const QByteArray& line) {
+        QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.isEmpty())
+            return;
+        object.insert(QStringLiteral("port"), child.port);
+        const QString type = object.value(QLatin1String("type")).toString();
+        if (format == OutputFormat::JsonLines) {
+            writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        } else if (format == OutputFormat::Text && type != QLatin1String("result") &&
+                   type != QLatin1String("progress")) {
+            writeOut(QStringLiteral("[%1] %2").arg(child.port, itemText(object)).toUtf8());
+        }
+        if (type == QLatin1String("result"))
+            child.result = object;
+        else if (type != QLatin1String("progress"))
+            child.items << object;
+    }
+
+    void Finish(const QList<std::shared_ptr<Child>>& children) {
+        if (format == OutputFormat::JsonLines)
+            return;
+        if (format == OutputFormat::Text) {
+            for (const auto& child : children)
+                writeOut(
+                    QStringLiteral("[%1] %2").arg(child->port, itemText(child->result)).toUtf8());
+            return;
+        }
+        QList<QJsonObject> documents;
+        QList<QJsonObject> items;
+        for (const auto& child : children) {
+            QJsonObject document = child->result;
+            if (document.isEmpty())
+                document = Output::Tagged(QStringLiteral("result"),
+                                          {{"port", child->port}, {"complete", false}});
+            if (!child->items.isEmpty()) {
+                QJsonArray array;
+                for (const QJsonObject& item : child->items)
+                    array.append(item);
+                document.insert(QStringLiteral("items"), array);
+            }
+            documents << document;
+            items << child->items;
+        }
+        if (format == OutputFormat::Csv && !items.isEmpty()) {
+            const QByteArray csv = Output::CsvOf(items);
+            std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout);
+            std::fflush(stdout);
+            return;
+        }
+        Output::WriteDocuments(format, documents);
+    }
+
+private:
+    OutputFormat format;
+};
+
+void takeLines(QByteArray& pending, const QByteArray& bytes,
+               const std::function<void(const QByteArray&)>& line) {
+    pending += bytes;
+    qsizetype end;
+    while ((end = pending.indexOf('\n')) >= 0) {
+        line(pending.left(end));
+        pending.remove(0, end + 1);
+    }
+}
+
+QStringList portsOf(const CliRequest& request) {
+    if (!request.allAdapters)
+        return request.ports;
+    QStringList ports;
+    for (const AdapterIdentity& adapter : ScanAdapters())
+        ports << adapter.location;
+    return ports;
+}
+
+} // namespace
+
+int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments) {
+    const QStringList ports = portsOf(request);
+    if (ports.isEmpty())
+        return Fail(ExitLink, QStringLiteral("no adapter found"));
+    Gatherer gatherer(request.format);
+    QList<std::shared_ptr<Child>> children;
+    int running = 0;
+    int status = ExitDone;
+    for (const QString& port : ports) {
+        auto child = std::make_shared<Child>();
+        child->port = port;
+        child->process = std::make_unique<QProcess>();
+        QProcess* process = child->process.get();
+        QObject::connect(process, &QProcess::readyReadStandardOutput, [&gatherer, child] {
+            takeLines(child->pendingOut, child->process->readAllStandardOutput(),
+                      [&](const QByteArray& line) { gatherer.Line(*child, line); });
+        });
+        QObject::connect(process, &QProcess::readyReadStandardError, [child] {
+            takeLines(child->pendingErr, child->process->readAllStandardError(),
+                      [&](const QByteArray& line) {
+                          std::fprintf(stderr, "[%s] %s\n", qPrintable(child->port),
+                                       line.constData());
+                          std::fflush(stderr);
+                      });
+        });
+        QObject::connect(process, &QProcess::finished,
+                         [&running, &status, child](int code, QProcess::ExitStatus exit) {
+                             status =
+                                 WorseExit(status, exit == QProcess::NormalExit ? code : ExitLink);
+                             if (--running == 0)
+                                 QCoreApplication::quit();
+                         });
+        process->start(QCoreApplication::applicationFilePath(), childArguments(arguments, port));
+        if (!process->waitForStarted()) {
+            status =
+                WorseExit(status, Fail(ExitLink, QStringLiteral("cannot start for %1").arg(port)));
+            continue;
+        }
+        ++running;
+        children << child;
+    }
+    // A stop asked of this process alone (SIGTERM) reaches the children too.
+    QTimer watch;
+    bool forwarded = false;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (Interrupted() && !forwarded) {
+            forwarded = true;
+            for (const auto& child : children)
+                child->process->terminate();
+        }
+    });
+    watch.start(InterruptCheckMs);
+    if (running > 0)
+        QCoreApplication::exec();
+    for (const auto& child : children) {
+        child->process->waitForFinished();
+        takeLines(child->pendingOut, child->process->readAllStandardOutput() + '\n',
+                  [&](const QByteArray& line) { gatherer.Line(*child, line); });
+    }
+    gatherer.Finish(children);
+    return Interrupted() ? WorseExit(status, ExitInterrupted) : status;
+}

@@ -1,0 +1,28 @@
+// q714: every workflow of the tool from the command line, for production
+// lines and scripts (see docs/cli.md and q714(1)).
+#include "CommandLine.h"
+#include "Commands.h"
+#include "Console.h"
+#include "ConsoleFrontEnd.h"
+#include "Serial_driver.h"
+#include "SeveralDevices.h"
+#include "SystemIdentity.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("q714"));
+    QCoreApplication::setApplicationVersion(OwnVersionText());
+    CatchInterrupts();
+    QCommandLineParser parser;
+    CliRequest request;
+    if (const int status = ParseCommandLine(app.arguments(), parser, request); status >= 0)
+        return status;
+    if (!request.child && (request.ports.size() > 1 || request.allAdapters))
+        return RunOnSeveralDevices(request, app.arguments());
+    ConsoleFrontEnd front(request.quiet, request.logComms);
+    const int status = RunOnDevice(request, front);
+    CloseCOMPort();
+    return status;
+}
