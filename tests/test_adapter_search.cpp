@@ -1,20 +1,17 @@
-// Finding the adapter: which ports are tried in which order, which identity
-// is accepted, what the window shows, and a search after a broken link.
+// Finding the adapter as the window shows it: the candidate ports and their
+// natural order, the port and interface labels (blinking while searches
+// fail), the controls enabled by a found adapter, the search timer, the tab
+// chosen after a search, and that a search never runs inside a search. The
+// search and the identity probe themselves are in
+// test_workflow_adapter_search.
 #include "AdapterSearch.h"
 #include "Announcement.h"
-#include "PtySimulator.h"
 #include "SimFixture.h"
 #include "SimulatedAdapter.h"
 #include "WindowFixture.h"
 
-#include "Orodja.h"
-#include "SerialPortMap.h"
-
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QSerialPort>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -31,15 +28,6 @@ QStringList portNames(const QList<AdapterCandidate>& candidates) {
         names << c.portName;
     return names;
 }
-
-// One simulated adapter announced where a new window looks for it.
-struct AnnouncedAdapter {
-    AnnouncedAdapter() { announced = sim.Announce(QStringLiteral("q714-sim-1")); }
-    SimFixture sim;
-    bool announced = false;
-    WindowFixture window{QStringLiteral("tester"), WindowFixture::KeepRuntimeFolder};
-    TMainForm& form = window.Form();
-};
 
 } // namespace
 
@@ -123,14 +111,6 @@ private slots:
         }
     }
 
-    void firmwareVersionFromTheRawIdentity() {
-        QCOMPARE(AdapterFirmwareVersion("Q714-7R v1.09\r"), 109);
-        QCOMPARE(AdapterFirmwareVersion("Q714-7R v2.1"), 201);
-        QCOMPARE(AdapterFirmwareVersion("Q714-7R v1.x9"), 100);
-        QCOMPARE(AdapterFirmwareVersion("Q714-7R vX.12"), 12);
-        QCOMPARE(AdapterFirmwareVersion("Q714-7R"), 0);
-    }
-
     void windowFindsTheAnnouncedSimulator() {
         SimFixture sim;
         QVERIFY(sim.Announce(QStringLiteral("q714-sim-1")));
@@ -145,7 +125,6 @@ private slots:
         QVERIFY(form.btnPowerON->isEnabled());
         QVERIFY(form.btnConnectEncoder->isEnabled());
         QVERIFY(!form.initTimer->isActive());
-        QVERIFY(COMPortHandle);
     }
 
     void wrongIdentityIsRejectedAndTheNextPortTaken() {
@@ -160,7 +139,6 @@ private slots:
         window.Form().initTimerTimer();
         QCOMPARE(window.Form().COMPorts, QStringList({"q714-sim-1", "q714-sim-2"}));
         QCOMPARE(window.Form().lblComPort->text(), QStringLiteral("q714-sim-2  [Q7R00417]"));
-        QVERIFY(impostor.Adapter().ReceivedCommands().contains("v"));
     }
 
     void modelStringLaterInTheReplyIsRejected() {
@@ -170,71 +148,10 @@ private slots:
         WindowFixture window(QStringLiteral("tester"), WindowFixture::KeepRuntimeFolder);
         TMainForm& form = window.Form();
         form.initTimerTimer();
-        QVERIFY(!COMPortHandle);
         QVERIFY(!form.Page->isEnabled());
         QVERIFY(!form.btnPowerOFF->isEnabled());
         QVERIFY(form.initTimer->isActive());
         QCOMPARE(form.initTimer->interval(), 1000);
-    }
-
-    // A USB adapter may deliver its identity in several packets: the probe
-    // takes the whole line, so every later reply stays in step.
-    void identityInPiecesIsTakenWhole_data() {
-        QTest::addColumn<int>("parts");
-        QTest::addColumn<int>("gapMs");
-        QTest::newRow("3 parts, 1 ms apart") << 3 << 1;
-        QTest::newRow("2 parts, 150 ms apart") << 2 << 150;
-    }
-
-    void identityInPiecesIsTakenWhole() {
-        QFETCH(int, parts);
-        QFETCH(int, gapMs);
-        AnnouncedAdapter adapter;
-        QVERIFY(adapter.announced);
-        FaultSettings split;
-        split.splitParts = parts;
-        split.splitGapMs = gapMs;
-        adapter.sim.Server().SetFaults(split);
-        TMainForm& form = adapter.form;
-        form.initTimerTimer();
-        QCOMPARE(form.Q714Version, QByteArray("Q714-7R v1.12"));
-        QCOMPARE(form.Q714VerzijaFW, 112);
-        QCOMPARE(form.SerijskaQ714, QByteArray("Q7R00417"));
-        QCOMPARE(form.Q714RevizijaFW, 57);
-        QCOMPARE(form.lblComPort->text(), QStringLiteral("q714-sim-1  [Q7R00417]"));
-    }
-
-    // Replies queued before the port was opened (an adapter that froze and
-    // then answered a search's probes at once) belong to commands of the
-    // port's earlier opening.
-    void bytesQueuedBeforeThePortOpensAreNotTakenForReplies() {
-        AnnouncedAdapter adapter;
-        QVERIFY(adapter.announced);
-        adapter.sim.Server().SendRaw("Q714-7R v1.12\rQ714-7R v1.12\r");
-        TMainForm& form = adapter.form;
-        form.initTimerTimer();
-        QCOMPARE(form.SerijskaQ714, QByteArray("Q7R00417"));
-        QCOMPARE(form.lblInterfaceVer->text(), QStringLiteral("Q714-7R v1.12.57"));
-    }
-
-    // An adapter that froze (SIGSTOP) while the tool kept searching answers
-    // every queued probe at once when it goes on (SIGCONT); the next search
-    // opens the port afresh and sees none of those replies.
-    void anAdapterThatFrozeIsFoundWithItsTrueSerial() {
-        AnnouncedAdapter adapter;
-        QVERIFY(adapter.announced);
-        TMainForm& form = adapter.form;
-        form.initTimerTimer();
-        QVERIFY(COMPortHandle);
-        adapter.sim.Server().Stop();
-        for (int search = 0; search < 3; ++search)
-            form.initTimerTimer();
-        QVERIFY(!COMPortHandle);
-        QVERIFY(adapter.sim.Server().Start());
-        QTest::qWait(200); // the queued probes are answered
-        form.initTimerTimer();
-        QCOMPARE(form.lblComPort->text(), QStringLiteral("q714-sim-1  [Q7R00417]"));
-        QCOMPARE(form.lblInterfaceVer->text(), QStringLiteral("Q714-7R v1.12.57"));
     }
 
     void failedSearchesAlternateTheLabel() {
@@ -311,55 +228,6 @@ private slots:
         QCOMPARE(form.lblComPort->textFormat(), Qt::PlainText);
         for (QLabel* label : form.findChildren<QLabel*>())
             QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
-    }
-
-    // Simulated adapters are announced in a folder of the user's own; in a
-    // folder others can write to, or through a link to anything but the
-    // user's terminal, nothing is probed.
-    void untrustedAnnouncementsAreIgnored_data() {
-        QTest::addColumn<QString>("change");
-        QTest::newRow("folder open to others") << "chmod";
-        QTest::newRow("folder is a link") << "folder-link";
-        QTest::newRow("link to a regular file") << "file-link";
-    }
-
-    void untrustedAnnouncementsAreIgnored() {
-        QFETCH(QString, change);
-        SimFixture sim;
-        QVERIFY(sim.Announce(QStringLiteral("q714-sim-1")));
-        const QString folder = SimulatedAdapterFolder();
-        if (change == QLatin1String("chmod")) {
-            QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::ReadOther |
-                                              QFileDevice::ExeOther | QFileDevice::WriteOther);
-        } else if (change == QLatin1String("folder-link")) {
-            const QString real = folder + QStringLiteral("-real");
-            QVERIFY(QDir().rename(folder, real));
-            QVERIFY(QFile::link(real, folder));
-        } else {
-            const QString plain = sim.RuntimeFolder() + QStringLiteral("/plain");
-            QFile file(plain);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.close();
-            QFile::remove(folder + QStringLiteral("/q714-sim-1"));
-            QVERIFY(QFile::link(plain, folder + QStringLiteral("/q714-sim-1")));
-        }
-        QVERIFY(ReadSerialPortMap().isEmpty() ||
-                !ReadSerialPortMap().last().portName.startsWith(QLatin1String("q714-sim")));
-        WindowFixture window(QStringLiteral("tester"), WindowFixture::KeepRuntimeFolder);
-        window.Form().initTimerTimer();
-        QVERIFY(!COMPortHandle);
-        QVERIFY(sim.Adapter().ReceivedCommands().isEmpty());
-    }
-
-    void portHeldElsewhereIsSkipped() {
-        SimFixture sim;
-        QVERIFY(sim.Announce(QStringLiteral("q714-sim-1")));
-        QSerialPort holder(sim.DevicePath());
-        QVERIFY(holder.open(QIODevice::ReadWrite));
-        WindowFixture window(QStringLiteral("tester"), WindowFixture::KeepRuntimeFolder);
-        window.Form().initTimerTimer();
-        QVERIFY(!COMPortHandle);
-        QVERIFY(sim.Adapter().ReceivedCommands().isEmpty());
     }
 };
 

@@ -1,6 +1,8 @@
-// The signal level tab: temperature and signal-level labels, the chart's
-// drawing modes with their points, colours, trimming and axes, air-gap
-// zeroing and the PNG export of the chart.
+// The signal level tab as the window shows it: temperature and signal-level
+// labels, the chart's drawing modes with their points, colours, trimming and
+// axes, air-gap zeroing by a click on the label and the PNG export of the
+// chart. The temperatures, the air gap and the reads behind them are in
+// test_workflow_signal_level.
 #include "Q714_SPI_Dravonel.h"
 #include "SimCrc8.h"
 #include "SimFixture.h"
@@ -257,7 +259,6 @@ private slots:
         w.read();
         QCOMPARE(w.form.lblSignalLevel->text(), label);
         QCOMPARE(w.form.AirGap, airGap);
-        QVERIFY(w.form.Memo1->toPlainText().startsWith(QStringLiteral("Access denied")));
     }
 
     void airGapAxisByThePartNumber_data() {
