@@ -1,6 +1,8 @@
-// The Self-Calibration tab against simulated encoders: starting a run with
-// its arc and time-out, the progress ticks and both end tests, and the
-// status panels of both status-register sizes with the extra results.
+// The Self-Calibration tab as the window shows it: the edits the tab change
+// fills or disables, the progress bar and timer of a run, the buttons and the
+// tab refresh held back while it runs, and the status panels and text. The
+// workflows' traffic, planning, end tests and panel colours are in
+// test_workflow_self_calibration.
 #include "Q714_SPI_Dravonel.h"
 #include "SimulatedWindow.h"
 
@@ -83,66 +85,53 @@ private slots:
         QVERIFY(!w.writes().join().contains("00000019:"));
     }
 
-    void startWritesArcAndTimeoutAndSetsTheTicks_data() {
+    void anUnreadableTimeoutShowsZeroAndDisablesItsEdit() {
+        SelfCalWindow w;
+        w.encoder([](SimulatedEncoder& e) { e.ReadFaults().FailAt(0x21, RegisterFault::ReadCrc); });
+        w.form.Page->setCurrentWidget(w.form.tabInit);
+        w.form.Page->setCurrentWidget(w.form.tabSelfCal);
+        QCOMPARE(w.form.edSelfCalTimeout->text(), QString("0"));
+        QVERIFY(!w.form.edSelfCalTimeout->isEnabled());
+        QVERIFY(w.form.edSelfCalArc->isEnabled());
+    }
+
+    void startSetsTheProgressBarAndTheTimeoutEdit_data() {
         QTest::addColumn<QByteArray>("model");
         QTest::addColumn<QString>("timeout");
         QTest::addColumn<int>("ticks");
         QTest::addColumn<QString>("shown");
-        QTest::addColumn<QByteArray>("timeoutWrite");
-        QTest::newRow("25 s") << QByteArray("t2-mt17") << "25" << 60 << "25"
-                              << QByteArray("W:0001:00000021:00000019");
-        QTest::newRow("0 s") << QByteArray("t2-mt17") << "0" << 96 << "40"
-                             << QByteArray("W:0001:00000021:00000028");
-        QTest::newRow("99 s") << QByteArray("t2-mt17") << "99" << 96 << "40"
-                              << QByteArray("W:0001:00000021:00000028");
-        QTest::newRow("not a number") << QByteArray("t2-mt17") << "ten" << 24 << "ten"
-                                      << QByteArray("W:0001:00000021:0000000A");
-        QTest::newRow("no time-out register")
-            << QByteArray("t1-st19") << "" << 24 << "" << QByteArray();
+        QTest::newRow("25 s") << QByteArray("t2-mt17") << "25" << 60 << "25";
+        QTest::newRow("0 s") << QByteArray("t2-mt17") << "0" << 96 << "40";
+        QTest::newRow("99 s") << QByteArray("t2-mt17") << "99" << 96 << "40";
+        QTest::newRow("not a number") << QByteArray("t2-mt17") << "ten" << 24 << "ten";
+        QTest::newRow("no time-out register") << QByteArray("t1-st19") << "" << 24 << "";
     }
 
-    void startWritesArcAndTimeoutAndSetsTheTicks() {
+    void startSetsTheProgressBarAndTheTimeoutEdit() {
         QFETCH(QByteArray, model);
         QFETCH(QString, timeout);
-        QFETCH(QByteArray, timeoutWrite);
         SelfCalWindow w(model.constData());
         w.form.edSelfCalArc->setText("");
         w.form.edSelfCalTimeout->setText(timeout);
         w.form.btnSelfCalStartClick();
         QTEST(w.form.pbSelfCalProgress->maximum(), "ticks");
         QTEST(w.form.edSelfCalTimeout->text(), "shown");
-        QList<QByteArray> expected{"W:0002:00000019:00000168"}; // empty arc: 360
-        if (!timeoutWrite.isEmpty())
-            expected << timeoutWrite;
-        expected << "W:0001:00000049:00000041";
-        QCOMPARE(w.writes(), expected);
+        QVERIFY(w.writes().contains("W:0001:00000049:00000041")); // started
+        QCOMPARE(w.status(), QString("Status: 00000000"));
         QVERIFY(w.form.tmrSelfCalWait->isActive());
         QVERIFY(!w.form.EnableConstReading);
         QCOMPARE(w.form.pbSelfCalProgress->value(), 0);
     }
 
-    void numbersOutOfRangeStartNothing_data() {
-        QTest::addColumn<QString>("arc");
-        QTest::addColumn<QString>("timeout");
-        QTest::newRow("arc above 65535") << "65536"
-                                         << "10";
-        QTest::newRow("negative arc") << "-1"
-                                      << "10";
-        QTest::newRow("time-out above 255") << "360"
-                                            << "256";
-    }
-
-    void numbersOutOfRangeStartNothing() {
-        QFETCH(QString, arc);
-        QFETCH(QString, timeout);
+    void aNumberOutOfRangeIsShownInABoxAndStartsNothing() {
         SelfCalWindow w;
-        w.form.edSelfCalArc->setText(arc);
-        w.form.edSelfCalTimeout->setText(timeout);
+        w.form.edSelfCalArc->setText("65536");
         w.form.EnableConstReading = true;
         w.form.btnSelfCalStartClick();
         QVERIFY(w.sim.Adapter().ReceivedCommands().isEmpty());
-        QCOMPARE(w.interaction().messages.size(), 1);
-        QVERIFY(w.interaction().messages[0].startsWith("Invalid "));
+        QCOMPARE(
+            w.interaction().messages,
+            QStringList{"Invalid partial arc \"65536\": enter a whole number from 0 to 65535."});
         QVERIFY(!w.form.tmrSelfCalWait->isActive());
         QVERIFY(w.form.EnableConstReading);
     }
@@ -164,7 +153,7 @@ private slots:
         QVERIFY(w.form.btnSelfCalReadStatus->isEnabled());
     }
 
-    void aRunEndsByItsEndTest_data() {
+    void aRunEndsThroughTheTimerTicks_data() {
         QTest::addColumn<QByteArray>("model");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("ticks");
@@ -179,7 +168,7 @@ private slots:
             << QByteArray("t6-mt17-w") << int(SelfCalOutcome::Success) << 1 << true;
     }
 
-    void aRunEndsByItsEndTest() {
+    void aRunEndsThroughTheTimerTicks() {
         QFETCH(QByteArray, model);
         QFETCH(int, outcome);
         QFETCH(bool, successful);
@@ -194,6 +183,7 @@ private slots:
                  successful ? w.form.pbSelfCalProgress->maximum() : 0);
     }
 
+    // Together the rows light every panel in each of its colours.
     void statusPanels_data() {
         QTest::addColumn<QByteArray>("model");
         QTest::addColumn<QByteArray>("reply");
@@ -206,12 +196,6 @@ private slots:
         QTest::newRow("1 byte, failed")
             << QByteArray("t2-mt17") << QByteArray("0x0000005E")
             << QList<QRgb>{Green, Gray, Red, Red, Gray, BrightGreen, Gray, Gray, Gray, Gray, Red};
-        QTest::newRow("4 bytes, bits 4 and 6")
-            << QByteArray("t6-mt19") << QByteArray("0x00000050")
-            << QList<QRgb>{Gray, Gray, Gray, Gray, Gray, Gray, Gray, Gray, Gray, Gray, Gray};
-        QTest::newRow("4 bytes, bit 4") << QByteArray("t6-mt19") << QByteArray("0x00000031")
-                                        << QList<QRgb>{Green, BrightGreen, Gray, Gray, Orange, Gray,
-                                                       Gray,  Gray,        Gray, Gray, Gray};
         QTest::newRow("4 bytes, errors")
             << QByteArray("t6-mt19") << QByteArray("0x0030B341")
             << QList<QRgb>{Green, Gray, Red, Red, Gray, BrightGreen, Red, Red, Red, Red, Gray};
@@ -235,40 +219,12 @@ private slots:
             QVERIFY2(colourOf(panels[i]) == colours[i], qPrintable(panels[i]->objectName()));
     }
 
-    void statusTextOfBothSizes() {
-        SelfCalWindow u2;
-        u2.sim.Adapter().OverrideReply("R:0001:00000052", "0x9:0x00000021\r");
-        u2.form.btnSelfCalReadStatusClick();
-        QCOMPARE(u2.status(), QString("Status: 00100001\nEccentricity: 14 um\nEcc phase: 212 deg\n"
-                                      "Radial shift: -10 um"));
-        SelfCalWindow u4("t6-mt19");
-        u4.sim.Adapter().OverrideReply("R:0004:000000C0", "0x9:0x80000021\r");
-        u4.form.btnSelfCalReadStatusClick();
-        QVERIFY(u4.status().startsWith("Status: 10000000000000000000000000100001\n"));
-    }
-
-    void extraResultsForPartLetterW() {
-        SelfCalWindow w("t6-mt17-w");
-        QVERIFY(w.status().endsWith(
-            "Radial shift: -10 um\n----------------------\nAvg h = 402\nEcc shift = 3\n"
-            "Ecc phase = 212"));
-        w.sim.Adapter().OverrideReply("R:0002:000000CE", "0x9:0x0000FF9C\r");
-        w.sim.Adapter().OverrideReply("R:0002:000000D0", "0xe6:\r");
+    void theStatusTextIsShown() {
+        SelfCalWindow w;
+        w.sim.Adapter().OverrideReply("R:0001:00000052", "0x9:0x00000021\r");
         w.form.btnSelfCalReadStatusClick();
-        QVERIFY(w.status().endsWith("Avg h = -100\nEcc shift = 0\nEcc phase = 212"));
-        QCOMPARE(w.form.Memo1->toPlainText(),
-                 QString("CRC invalid on read\nsCmd: R:0002:000000D0 RCV: 0xe6:"));
-    }
-
-    void noExtraResultsForPartLetterH() {
-        EncoderProfile profile = *FindEncoderProfile("t6-mt17-w");
-        profile.identification[13] = 'H';
-        SimulatedWindow w("t6-mt17-w",
-                          [&](SimulatedAdapter& adapter) { adapter.SetEncoderProfile(profile); });
-        w.PowerAndConnect();
-        w.form.Page->setCurrentWidget(w.form.tabSelfCal);
-        QVERIFY(w.form.mmSelfCalStatus->toPlainText().endsWith("Radial shift: -10 um"));
-        QVERIFY(!w.sim.Adapter().ReceivedCommands().contains("R:0002:000000CE"));
+        QCOMPARE(w.status(), QString("Status: 00100001\nEccentricity: 14 um\nEcc phase: 212 deg\n"
+                                     "Radial shift: -10 um"));
     }
 };
 
