@@ -1,6 +1,9 @@
-// The power-cycling test: its phases and counts, the phase lengths, the
-// stationary and turning checks with their log lines, stops by hand and by
-// count, and the jumps a faulty simulated encoder makes at power-on.
+// The power-cycling test as the window runs it: the check box and its timer,
+// the delay spin boxes bounding each other, the count running down, the
+// "Cikliranje start/stop" lines, the supply left on at start and stop, stops
+// by hand and by count, and the jumps of a faulty simulated encoder in the
+// memo. The phase lengths, the checks and each phase's traffic are in
+// test_workflow_power_cycling.
 #include "Q714_SPI_Dravonel.h"
 #include "RestingEncoderWindow.h"
 
@@ -15,9 +18,8 @@ namespace {
 
 constexpr int LongWaitMs = 60000; // the test ends by count; this only guards a hang
 
-// A window whose positions read in plain counts (1 unit per count, or
-// 1/10000 unit with `fine`), ready to run the test by hand: stationary,
-// shortest phases.
+// A window whose positions read in plain counts (1 unit per count), ready to
+// run the test by hand: stationary, shortest phases.
 struct CyclingWindow : RestingEncoderWindow {
     CyclingWindow() {
         form.seNominator->setValue(1);
@@ -26,23 +28,12 @@ struct CyclingWindow : RestingEncoderWindow {
         form.seIzklopDelayMax->setValue(10);
         form.cbCiklirajStacionarno->setChecked(true);
     }
-    void at(qint64 counts) {
-        encoder([&](SimulatedEncoder& e) { e.SetPositionCounts(counts); });
-    }
     // Starts the test with `count` cycles and takes over its timer.
     void startByHand(int count) {
         form.seSteviloIzklopov->setValue(count);
         form.cbCiklirajIzklope->setChecked(true);
         form.timerOnOff->stop();
         form.Memo1->clear();
-    }
-    // One phase step of the supply-on kind: read and check from `previous`.
-    void checkedTick(double previous) {
-        sim.Adapter().SetSupplyOn(true);
-        form.PowerOnStatus = true;
-        form.EncPosDegOldMTtest = previous;
-        form.timerOnOffTimer();
-        form.timerOnOff->stop();
     }
     QStringList jumpLines() const {
         return form.Memo1->toPlainText().split('\n').filter(QStringLiteral("Position jump"));
@@ -94,7 +85,8 @@ private slots:
         QVERIFY(w.form.PowerOnStatus);
     }
 
-    void phaseLengths() {
+    // Each step sets the timer to the next phase's length.
+    void theTimerTakesThePhaseLength() {
         CyclingWindow w;
         w.form.seIzklopDelayMax->setValue(150);
         w.form.seIzklopDelayMin->setValue(150);
@@ -103,15 +95,6 @@ private slots:
             w.form.timerOnOffTimer();
             QCOMPARE(w.form.timerOnOff->interval(), 150);
         }
-        w.form.seIzklopDelayMin->setValue(10);
-        w.form.seIzklopDelayMax->setValue(12);
-        QSet<int> seen;
-        for (int tick = 0; tick < 60; ++tick) {
-            w.form.seSteviloIzklopov->setValue(100);
-            w.form.timerOnOffTimer();
-            seen.insert(w.form.timerOnOff->interval());
-        }
-        QCOMPARE(seen, (QSet<int>{10, 11}));
         w.form.cbCiklirajIzklope->setChecked(false);
     }
 
@@ -124,70 +107,6 @@ private slots:
         QCOMPARE(w.form.seIzklopDelayMax->value(), 300);
         w.form.seIzklopDelayMin->setValue(500);
         QCOMPARE(w.form.seIzklopDelayMin->value(), 300);
-    }
-
-    // The limit is strict: exactly 2 units is no jump.
-    void stationaryChecks() {
-        CyclingWindow w;
-        w.form.seDenominator->setValue(10000);
-        w.startByHand(4998);
-        w.at(120000);
-        w.checkedTick(10);
-        QCOMPARE(w.jumpLines(), QStringList());
-        w.at(120001);
-        w.checkedTick(10);
-        QCOMPARE(w.jumpLines(), QStringList("Position jump > 2°! (10.0000 -> 12.0001) [4998]"));
-        QCOMPARE(w.form.EncPosDegOldMTtest, 12.0001);
-        QVERIFY(w.Sent().endsWith("f"));
-        QVERIFY(!w.form.PowerOnStatus);
-        w.form.Memo1->clear();
-        w.at(79999);
-        w.checkedTick(10);
-        QCOMPARE(w.jumpLines(), QStringList("Position jump < 2°! (10.0000 -> 7.9999) [4998]"));
-    }
-
-    void logLinesUseTheNumberFormat() {
-        CyclingWindow w;
-        w.form.seDenominator->setValue(10);
-        w.form.FormatSettings = QLocale(QLocale::German, QLocale::Germany);
-        w.startByHand(7);
-        w.at(12345);
-        w.checkedTick(1000);
-        QCOMPARE(w.jumpLines(), QStringList("Position jump > 2°! (1.000,0000 -> 1.234,5000) [7]"));
-    }
-
-    // The first check takes the direction from the start position.
-    void turningChecksBackwards() {
-        CyclingWindow w;
-        w.form.cbCiklirajStacionarno->setChecked(false);
-        w.startByHand(20);
-        w.at(90);
-        w.checkedTick(100);
-        QCOMPARE(w.form.CikliranjeSmer, -1.0);
-        QCOMPARE(w.jumpLines(), QStringList());
-        w.at(20);
-        w.checkedTick(100);
-        QCOMPARE(w.jumpLines(), QStringList("Position jump > 70°! (100.0000 -> 20.0000) [20]"));
-        w.form.Memo1->clear();
-        w.at(101);
-        w.checkedTick(100);
-        QCOMPARE(w.jumpLines(), QStringList("Position jump reverse! (100.0000 -> 101.0000) [20]"));
-        QCOMPARE(w.form.CikliranjeSmer, -1.0);
-    }
-
-    void turningChecksForwards() {
-        CyclingWindow w;
-        w.form.cbCiklirajStacionarno->setChecked(false);
-        w.startByHand(3);
-        w.at(150);
-        w.checkedTick(100);
-        QCOMPARE(w.form.CikliranjeSmer, 1.0);
-        w.at(220);
-        w.checkedTick(150);
-        QCOMPARE(w.jumpLines(), QStringList());
-        w.at(291);
-        w.checkedTick(220);
-        QCOMPARE(w.jumpLines(), QStringList("Position jump > 70°! (220.0000 -> 291.0000) [3]"));
     }
 
     // A stop handled while a tick processes events ends the test for good.
@@ -206,9 +125,11 @@ private slots:
     }
 
     // The simulated encoder comes back 10 degrees further at every power-on;
-    // two of its three power-ons lie before a checked reading.
+    // two of its three power-ons lie before a checked reading. The lines are
+    // in the window's number format.
     void findsTheJumpsOfAFaultyEncoder() {
         CyclingWindow w;
+        w.form.FormatSettings = QLocale(QLocale::German, QLocale::Germany);
         w.encoder([](SimulatedEncoder& e) { e.SetPowerOnJump(1, 131072 / 36); });
         w.form.seNominator->setValue(360);
         w.form.seDenominator->setValue(131072);
@@ -218,7 +139,7 @@ private slots:
         QCOMPARE(w.encoder([](SimulatedEncoder& e) { return e.PowerOnJumps(); }), 3);
         const QStringList jumps = w.jumpLines();
         QCOMPARE(jumps.size(), 2);
-        QVERIFY2(jumps[0].startsWith(QStringLiteral("Position jump > 2°! (2.7466 -> 12.7441) [2]")),
+        QVERIFY2(jumps[0].startsWith(QStringLiteral("Position jump > 2°! (2,7466 -> 12,7441) [2]")),
                  qPrintable(jumps[0]));
         QCOMPARE(w.MemoLines().filter(QStringLiteral("Cikliranje stop")).size(), 1);
         QCOMPARE(w.Sent().count("f"), 3);
