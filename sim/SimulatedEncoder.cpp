@@ -3,7 +3,7 @@
 #include "SimulatedEncoder.h"
 
 #include "DebugRecord.h"
-#include "ErrorMap.h"
+#include "SimulatedErrorMap.h"
 
 #include <cmath>
 

@@ -10,8 +10,8 @@
 #include "RegisterFile.h"
 #include "RegisterMap.h"
 #include "RegisterReadFaults.h"
-#include "SelfCalibration.h"
 #include "Shaft.h"
+#include "SimulatedSelfCalibration.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -3,8 +3,8 @@
 // read cycle paused meanwhile, and "Save to file" with its dialog, its CSV
 // and PNG, its proposed name and its failures. The workflow's byte order,
 // progress, log lines and file text are in test_workflow_error_map.
-#include "ErrorMap.h"
 #include "Q714_SPI_Dravonel.h"
+#include "SimulatedErrorMap.h"
 #include "SimulatedWindow.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // The main window: its controls, the normal and developer views, the key
 // chords, the caption and closing.
-#include "QtUserInteraction.h"
 #include "Orodja.h"
+#include "QtUserInteraction.h"
 #include "WindowFixture.h"
 
 #include "Widgets.h"

@@ -1,8 +1,8 @@
 // What the simulated encoder does with its settings and the faults it can
 // be given: the position filter and the multi-turn error arc, forced
 // self-calibration outcomes, read faults, and the q714-sim options for them.
-#include "SelfCalibration.h"
 #include "SimulatedAdapter.h"
+#include "SimulatedSelfCalibration.h"
 
 #include <QProcess>
 #include <QtTest>

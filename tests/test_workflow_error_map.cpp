@@ -4,9 +4,8 @@
 #include "Serial_driver.h"
 #include "WorkflowSim.h"
 
-// Two headers share this name: the workflow's and the simulated encoder's.
-#include "../sim/ErrorMap.h"
-#include "../workflows/ErrorMap.h"
+#include "ErrorMap.h"
+#include "SimulatedErrorMap.h"
 
 #include <QTest>
 

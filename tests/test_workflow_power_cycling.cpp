@@ -174,10 +174,12 @@ private slots:
         };
         hooks.position = [] { return double(EncoderPosition.MTST_value); };
         hooks.cyclesLeft = [] { return QStringLiteral("3"); };
-        QVERIFY(!PowerCyclePhase(state, true, English, sim.front, hooks));
+        const PowerCycleStep step = PowerCyclePhase(state, true, English, sim.front, hooks);
+        QVERIFY(!step.switchedOn);
         QCOMPARE(readings, 1);
         QVERIFY(!switchedOffBeforeTheReading);
         QCOMPARE(sim.front.lines, QStringList("Position jump > 2°! (10.0000 -> 1,000.0000) [3]"));
+        QCOMPARE(step.jumps, sim.front.lines);
         QCOMPARE(sim.Sent().last(), QByteArray("f"));
         QCOMPARE(sim.Sent().count("f"), 1);
         QVERIFY(!sim.Sent().contains("n"));
@@ -202,7 +204,7 @@ private slots:
             hooked = true;
             return QString();
         };
-        QVERIFY(PowerCyclePhase(state, true, English, sim.front, hooks));
+        QVERIFY(PowerCyclePhase(state, true, English, sim.front, hooks).switchedOn);
         QCOMPARE(sim.Sent(), Commands{"n"});
         QVERIFY(!hooked);
         QVERIFY(state.PowerOnStatus);
@@ -222,9 +224,9 @@ private slots:
         hooks.position = [] { return 10.0; };
         hooks.cyclesLeft = [] { return QStringLiteral("1"); };
         state.PowerOnStatus = true;
-        QVERIFY(!PowerCyclePhase(state, true, English, sim.front, hooks));
+        QVERIFY(!PowerCyclePhase(state, true, English, sim.front, hooks).switchedOn);
         QVERIFY(!state.PowerOnStatus);
-        QVERIFY(PowerCyclePhase(state, true, English, sim.front, hooks));
+        QVERIFY(PowerCyclePhase(state, true, English, sim.front, hooks).switchedOn);
         QVERIFY(state.PowerOnStatus);
         QCOMPARE(sim.Sent(), (Commands{"f", "n"}));
         QVERIFY(sim.front.lines.isEmpty());
@@ -257,7 +259,7 @@ private slots:
         BeginPowerCycling(state, position);
         state.PowerOnStatus = true; // the supply is on: the first step checks
         while (cyclesLeft > 0) {
-            if (PowerCyclePhase(state, true, English, sim.front, hooks))
+            if (PowerCyclePhase(state, true, English, sim.front, hooks).switchedOn)
                 --cyclesLeft;
         }
         PowerCyclePhase(state, true, English, sim.front, hooks); // the last check

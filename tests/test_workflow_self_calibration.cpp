@@ -4,11 +4,9 @@
 // status with its panel colours, outcome, text and extra results.
 #include "Enkoderji_splosno.h"
 #include "Q714_SPI_Dravonel.h"
+#include "SelfCalibration.h"
 #include "Serial_driver.h"
 #include "WorkflowSim.h"
-
-// The simulated encoder has a header of the same name.
-#include "../workflows/SelfCalibration.h"
 
 #include <QTest>
 

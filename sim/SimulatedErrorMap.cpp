@@ -1,4 +1,4 @@
-#include "ErrorMap.h"
+#include "SimulatedErrorMap.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "SelfCalibration.h"
+#include "SimulatedSelfCalibration.h"
 
 namespace {
 
