@@ -12,9 +12,10 @@ struct CommandSpec {
     const char* name;
     const char* arguments; // shown after the name in its usage line
     const char* summary;
-    QStringList options;  // the command's own options (besides the global ones)
-    bool changesDevice;   // never run on an adapter chosen without --port
-    bool connectsEncoder; // powers (when needed) and connects the encoder first
+    QStringList options;            // the command's own options (besides the global ones)
+    bool changesDevice;             // never run on an adapter chosen without --port
+    bool connectsEncoder;           // powers (when needed) and connects the encoder first
+    const char* itemsKey = nullptr; // names the items in a json result ("readings", ...)
 };
 
 // Every command, in the order of the help text.

@@ -55,7 +55,7 @@ int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front) {
         if (const int status = session.ConnectEncoder())
             return status;
     front.FlushCommLog();
-    Output out(request.format);
+    Output out(request.format, QString::fromLatin1(request.command->itemsKey));
     CommandContext context{request, front, out, session};
     const int status = runnerOf(name)(context);
     front.FlushCommLog();

@@ -48,17 +48,15 @@ QString adapterText(const AdapterIdentity& a) {
 } // namespace
 
 int RunScan(const CliRequest& request, ConsoleFrontEnd&) {
-    Output out(request.format);
+    Output out(request.format, QString::fromLatin1(request.command->itemsKey));
     const QList<AdapterIdentity> adapters = ScanAdapters();
     for (const AdapterIdentity& adapter : adapters)
         out.Item(Output::Tagged(QStringLiteral("adapter"), AdapterJson(adapter)),
                  adapterText(adapter));
     const QJsonObject result = Output::Tagged(
         QStringLiteral("result"), {{"command", "scan"}, {"count", int(adapters.size())}});
-    out.Result(result,
-               {adapters.isEmpty() ? QStringLiteral("no adapter found")
-                                   : QStringLiteral("%1 adapter(s)").arg(adapters.size())},
-               QStringLiteral("adapters"));
+    out.Result(result, {adapters.isEmpty() ? QStringLiteral("no adapter found")
+                                           : QStringLiteral("%1 adapter(s)").arg(adapters.size())});
     return adapters.isEmpty() ? ExitLink : ExitDone;
 }
 

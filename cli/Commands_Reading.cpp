@@ -8,6 +8,7 @@
 #include "PositionNoise.h"
 #include "Q714_SPI_Dravonel.h"
 #include "Reading.h"
+#include "ReadingItem.h"
 #include "Session.h"
 #include "SignalLevel.h"
 
@@ -18,11 +19,6 @@
 namespace {
 
 constexpr int SupplyRefreshEvery = 1001; // readings between two supply states
-
-struct Scaling {
-    double unitsPerCount = 0;
-    QString unit;
-};
 
 // --resolution NOM/DEN and --unit; degrees by default.
 bool scalingOf(const CommandContext& c, Scaling& scaling) {
@@ -40,83 +36,6 @@ bool scalingOf(const CommandContext& c, Scaling& scaling) {
     }
     scaling.unitsPerCount = nominator / denominator;
     return true;
-}
-
-QJsonArray textsOf(const QString& statusTexts) {
-    QJsonArray texts;
-    for (const QString& text : statusTexts.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
-        texts.append(text);
-    return texts;
-}
-
-QJsonObject signalFields() {
-    const TEncoderSignature& s = EncoderSignature;
-    const TEncoderStatus& st = EncoderStatus;
-    QJsonObject fields{{"temperature_sensor_c", st.TemperatureSEN}};
-    if (Present_SIGNAL_LEVEL) {
-        fields.insert(QStringLiteral("signal_level"), st.SignalLevel);
-        fields.insert(QStringLiteral("air_gap_um"),
-                      double(AirGapMicrometres(st.SignalLevel, s.AirGapK, s.AirGapN)));
-    }
-    if (ThermistorReadingValid(st.TemperatureEXT))
-        fields.insert(QStringLiteral("temperature_thermistor_c"),
-                      double(ThermistorCelsiusBeta(st.TemperatureEXT)));
-    return fields;
-}
-
-QJsonObject readingJson(const Reading& reading, qint64 index, qint64 timeMs, const Scaling& scaling,
-                        bool withSignal) {
-    const TEncoderPosition& p = EncoderPosition;
-    QJsonObject item{{"index", double(index)},
-                     {"time_ms", double(timeMs)},
-                     {"multiturn", reading.frameMT},
-                     {"singleturn", double(reading.frameST)},
-                     {"counts", double(reading.frameMTST)},
-                     {"position", double(reading.frameMTST) * scaling.unitsPerCount},
-                     {"unit", scaling.unit},
-                     {"error", p.ErrBit},
-                     {"warning", p.WarnBit},
-                     {"crc_error", p.ErrCRC},
-                     {"status", double(EncoderStatus.DetailedStatus)},
-                     {"status_bits", DetailedStatusBits()},
-                     {"status_texts", textsOf(reading.statusTexts)},
-                     {"raw", QString::fromLatin1(p.RxData)}};
-    if (reading.twoChannels)
-        item.insert(QStringLiteral("channel1"),
-                    QJsonObject{{"multiturn", p.CH1_MT_value},
-                                {"singleturn", double(p.CH1_ST_value)},
-                                {"counts", double(p.CH1_MTST_value)},
-                                {"position", double(p.CH1_MTST_value) * scaling.unitsPerCount}});
-    if (withSignal)
-        item.insert(QStringLiteral("signal"), signalFields());
-    return Output::Tagged(QStringLiteral("reading"), item);
-}
-
-QString flag(bool set, const char* name) {
-    return set ? QLatin1String(name) : QStringLiteral("-");
-}
-
-QString readingText(const QJsonObject& item) {
-    const TEncoderPosition& p = EncoderPosition;
-    QString text = QStringLiteral("%1  MT %2  ST %3  %4 %5  %6 %7 %8")
-                       .arg(item.value("index").toInteger())
-                       .arg(item.value("multiturn").toInt())
-                       .arg(qint64(item.value("singleturn").toDouble()))
-                       .arg(item.value("position").toDouble(), 0, 'f', 3)
-                       .arg(item.value("unit").toString(), flag(p.ErrBit, "error"),
-                            flag(p.WarnBit, "warning"), flag(p.ErrCRC, "crc"));
-    const QJsonArray texts = item.value("status_texts").toArray();
-    for (const QJsonValue& t : texts)
-        text += QStringLiteral("  [") + t.toString() + QLatin1Char(']');
-    if (item.contains(QLatin1String("signal"))) {
-        const QJsonObject s = item.value("signal").toObject();
-        if (s.contains(QLatin1String("signal_level")))
-            text += QStringLiteral("  signal %1 / %2 um")
-                        .arg(s.value("signal_level").toInt())
-                        .arg(s.value("air_gap_um").toDouble(), 0, 'f', 0);
-        text += QStringLiteral("  %1 °C").arg(s.value("temperature_sensor_c").toInt());
-    }
-    return text;
 }
 
 int readingFailure(const Reading& reading) {
@@ -150,17 +69,17 @@ int RunRead(CommandContext& c) {
             break;
         }
         ++taken;
-        const QJsonObject item =
-            readingJson(reading, taken, clock.elapsed(), scaling, options.signalLevel);
-        c.out.Item(item, readingText(item));
+        c.out.ItemLater(
+            [values = ReadingValuesOf(reading, taken, clock.elapsed(), options.signalLevel),
+             scaling](OutputFormat format) { return ReadingItem(values, scaling, format); });
         c.front.FlushCommLog();
         if (interval > 0 && (follow || taken < count))
             c.front.Wait(int(interval));
     }
     if (Interrupted())
         status = ExitInterrupted;
-    c.out.Result(ResultOf(c, {{"readings", double(taken)}, {"complete", status == ExitDone}}),
-                 {QStringLiteral("%1 reading(s)").arg(taken)}, QStringLiteral("readings"));
+    c.out.Result(ResultOf(c, {{"count", double(taken)}, {"complete", status == ExitDone}}),
+                 {QStringLiteral("%1 reading(s)").arg(taken)});
     return status;
 }
 

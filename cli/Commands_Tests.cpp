@@ -181,8 +181,7 @@ int RunErrorMap(CommandContext& c) {
         c.out.Result(ResultOf(c, {{"points", int(points.size())},
                                   {"complete", false},
                                   {"failed_point", map.failedPoint}}),
-                     {QStringLiteral("incomplete: %1 of 512 points").arg(points.size())},
-                     QStringLiteral("corrections"));
+                     {QStringLiteral("incomplete: %1 of 512 points").arg(points.size())});
         return Fail(
             ExitEncoder,
             QStringLiteral("point %1 could not be read; no file written").arg(map.failedPoint));
@@ -201,8 +200,7 @@ int RunErrorMap(CommandContext& c) {
             return Fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(path, reason));
         fields.insert(QLatin1String(option), path);
     }
-    c.out.Result(ResultOf(c, fields), {QStringLiteral("512 points")},
-                 QStringLiteral("corrections"));
+    c.out.Result(ResultOf(c, fields), {QStringLiteral("512 points")});
     return ExitDone;
 }
 
@@ -256,8 +254,7 @@ int RunPowerCycle(CommandContext& c) {
                               {"jumps", double(jumps)},
                               {"failed_readings", readingFailed},
                               {"complete", !interrupted}}),
-                 {QStringLiteral("%1 cycle(s), %2 jump(s)").arg(cycles - left).arg(jumps)},
-                 QStringLiteral("jumps_found"));
+                 {QStringLiteral("%1 cycle(s), %2 jump(s)").arg(cycles - left).arg(jumps)});
     if (interrupted)
         return Fail(
             ExitInterrupted,

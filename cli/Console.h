@@ -14,3 +14,7 @@ void RequestInterrupt();
 bool StdinIsTerminal();
 bool StdoutIsTerminal();
 bool StderrIsTerminal();
+
+// Lets the calling thread run only when a core is otherwise idle, so that
+// it never delays the thread that talks to the adapter.
+void RunWhenIdle();

@@ -1,5 +1,7 @@
 #include "Output.h"
 
+#include "OutputWriter.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <cstdio>
@@ -8,6 +10,11 @@ namespace {
 
 QByteArray compact(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+void writeOut(const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
 }
 
 // Flattens nested objects into "outer.inner" keys; arrays become their
@@ -44,6 +51,13 @@ QString csvField(const QString& text) {
            QLatin1Char('"');
 }
 
+QByteArray csvLine(const QStringList& fields) {
+    QStringList quoted;
+    for (const QString& field : fields)
+        quoted << csvField(field);
+    return quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
+}
+
 } // namespace
 
 bool ParseOutputFormat(const QString& name, OutputFormat& format) {
@@ -57,7 +71,124 @@ bool ParseOutputFormat(const QString& name, OutputFormat& format) {
     return true;
 }
 
-Output::Output(OutputFormat format) : format(format) {}
+// Turns items and results into the bytes of the chosen format; it keeps
+// what a streamed json document or csv table has written so far.
+class OutputFormatter {
+public:
+    OutputFormatter(OutputFormat format, const QString& itemsKey)
+        : format(format), itemsKey(itemsKey.isEmpty() ? QStringLiteral("items") : itemsKey) {}
+
+    QByteArray Item(const OutputItem& item) {
+        switch (format) {
+        case OutputFormat::Text:
+            return item.text.toUtf8() + '\n';
+        case OutputFormat::JsonLines:
+            return jsonOf(item) + '\n';
+        case OutputFormat::Json: {
+            const QByteArray opening =
+                documentOpen ? QByteArray(",\n") : "{\n    \"" + itemsKey.toUtf8() + "\": [\n";
+            documentOpen = true;
+            return opening + "        " + jsonOf(item);
+        }
+        case OutputFormat::Csv:
+            return csvRow(item.object);
+        }
+        return {};
+    }
+
+    QByteArray Progress(const QString& operation, qint64 done, qint64 total) {
+        if (format != OutputFormat::JsonLines)
+            return {};
+        return compact(Output::Tagged(
+                   QStringLiteral("progress"),
+                   {{"operation", operation}, {"done", double(done)}, {"total", double(total)}})) +
+               '\n';
+    }
+
+    QByteArray Result(const QJsonObject& result, const QStringList& text) {
+        resultWritten = true;
+        switch (format) {
+        case OutputFormat::Text:
+            return text.isEmpty() ? QByteArray() : text.join(QLatin1Char('\n')).toUtf8() + '\n';
+        case OutputFormat::JsonLines:
+            return compact(result) + '\n';
+        case OutputFormat::Json:
+            return jsonResult(result);
+        case OutputFormat::Csv:
+            return csvHeader.isEmpty() ? Output::CsvOf({result}) : QByteArray();
+        }
+        return {};
+    }
+
+    QByteArray Finish() {
+        if (format != OutputFormat::Json || !documentOpen || resultWritten)
+            return {};
+        return Result(Output::Tagged(QStringLiteral("result"), {{"complete", false}}), {});
+    }
+
+private:
+    static QByteArray jsonOf(const OutputItem& item) {
+        return item.json.isEmpty() ? compact(item.object) : item.json;
+    }
+
+    // The result closes the items' array that the items opened; without
+    // items the array is there, empty, all the same.
+    QByteArray jsonResult(QJsonObject result) {
+        if (!documentOpen) {
+            result.insert(itemsKey, QJsonArray());
+            return QJsonDocument(result).toJson(QJsonDocument::Indented);
+        }
+        Q_ASSERT(!result.contains(itemsKey)); // a field of that name would hide the items
+        const QByteArray fields = QJsonDocument(result).toJson(QJsonDocument::Indented);
+        return "\n    ],\n" + fields.mid(2); // without its opening "{\n"
+    }
+
+    // The header is the first item's fields: every item of a command has
+    // the same ones.
+    QByteArray csvRow(const QJsonObject& item) {
+        QList<QPair<QString, QString>> fields;
+        flatten(item, QString(), fields);
+        QByteArray bytes;
+        if (csvHeader.isEmpty()) {
+            for (const auto& field : fields)
+                csvHeader << field.first;
+            bytes = csvLine(csvHeader);
+        }
+        QStringList row(csvHeader.size());
+        for (const auto& [key, value] : fields) {
+            const qsizetype column = csvHeader.indexOf(key);
+            if (column >= 0)
+                row[column] = value;
+            else
+                warnMissingColumn(key);
+        }
+        return bytes + csvLine(row);
+    }
+
+    void warnMissingColumn(const QString& key) {
+        if (csvWarned)
+            return;
+        csvWarned = true;
+        std::fprintf(stderr,
+                     "q714: the field %s is not among the csv columns; --format jsonl "
+                     "keeps every field\n",
+                     qPrintable(key));
+    }
+
+    OutputFormat format;
+    QString itemsKey;
+    bool documentOpen = false;
+    bool resultWritten = false;
+    QStringList csvHeader;
+    bool csvWarned = false;
+};
+
+Output::Output(OutputFormat format, const QString& itemsKey)
+    : format(format), formatter(std::make_unique<OutputFormatter>(format, itemsKey)) {}
+
+Output::~Output() {
+    Finish();
+}
 
 QJsonObject Output::Tagged(const QString& type, const QJsonObject& fields) {
     QJsonObject object = fields;
@@ -66,82 +197,60 @@ QJsonObject Output::Tagged(const QString& type, const QJsonObject& fields) {
     return object;
 }
 
-void Output::writeLine(const QByteArray& line) {
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+void Output::push(std::function<QByteArray(OutputFormatter&)> task) {
+    if (!writer)
+        writer = std::make_unique<OutputWriter>();
+    writer->Push([this, task = std::move(task)] { return task(*formatter); });
+}
+
+void Output::drain() {
+    if (writer)
+        writer->Drain();
 }
 
 void Output::Item(const QJsonObject& item, const QString& text) {
-    switch (format) {
-    case OutputFormat::Text:
-        writeLine(text.toUtf8());
-        break;
-    case OutputFormat::JsonLines:
-        writeLine(compact(item));
-        break;
-    case OutputFormat::Json:
-    case OutputFormat::Csv:
-        items.append(item);
-        break;
-    }
+    push([item, text](OutputFormatter& f) { return f.Item({item, text, {}}); });
+}
+
+void Output::ItemLater(std::function<OutputItem(OutputFormat)> build) {
+    push([build = std::move(build), format = format](OutputFormatter& f) {
+        return f.Item(build(format));
+    });
 }
 
 void Output::Progress(const QString& operation, qint64 done, qint64 total) {
-    if (format != OutputFormat::JsonLines)
-        return;
-    writeLine(compact(
-        Tagged(QStringLiteral("progress"),
-               {{"operation", operation}, {"done", double(done)}, {"total", double(total)}})));
+    if (format == OutputFormat::JsonLines)
+        push([=](OutputFormatter& f) { return f.Progress(operation, done, total); });
 }
 
-void Output::Result(const QJsonObject& result, const QStringList& text, const QString& itemsKey) {
-    switch (format) {
-    case OutputFormat::Text:
-        for (const QString& line : text)
-            writeLine(line.toUtf8());
-        break;
-    case OutputFormat::JsonLines:
-        writeLine(compact(result));
-        break;
-    case OutputFormat::Json: {
-        QJsonObject document = result;
-        if (!itemsKey.isEmpty()) {
-            QJsonArray array;
-            for (const QJsonObject& item : items)
-                array.append(item);
-            document.insert(itemsKey, array);
-        }
-        writeLine(QJsonDocument(document).toJson(QJsonDocument::Indented).trimmed());
-        break;
-    }
-    case OutputFormat::Csv: {
-        const QByteArray csv = CsvOf(items.isEmpty() ? QList<QJsonObject>{result} : items);
-        std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout);
-        std::fflush(stdout);
-        break;
-    }
-    }
-    items.clear();
+void Output::Result(const QJsonObject& result, const QStringList& text) {
+    push([result, text](OutputFormatter& f) { return f.Result(result, text); });
+    drain();
+}
+
+void Output::Finish() {
+    if (!writer) // nothing written: nothing to close
+        return;
+    push([](OutputFormatter& f) { return f.Finish(); });
+    drain();
 }
 
 void Output::WriteDocuments(OutputFormat format, const QList<QJsonObject>& documents) {
-    Output output(format);
     if (format == OutputFormat::Json) {
         QJsonArray array;
         for (const QJsonObject& document : documents)
             array.append(document);
-        output.writeLine(QJsonDocument(array).toJson(QJsonDocument::Indented).trimmed());
+        writeOut(QJsonDocument(array).toJson(QJsonDocument::Indented));
         return;
     }
     if (format == OutputFormat::Csv) {
-        const QByteArray csv = CsvOf(documents);
-        std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout);
-        std::fflush(stdout);
+        writeOut(CsvOf(documents));
         return;
     }
+    QByteArray lines;
     for (const QJsonObject& document : documents)
-        output.writeLine(compact(document));
+        lines += compact(document) + '\n';
+    writeOut(lines);
 }
 
 QByteArray Output::CsvOf(const QList<QJsonObject>& records) {
@@ -158,16 +267,12 @@ QByteArray Output::CsvOf(const QList<QJsonObject>& records) {
         }
         rows << row;
     }
-    QByteArray csv;
-    QStringList line;
-    for (const QString& key : header)
-        line << csvField(key);
-    csv += line.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    QByteArray csv = csvLine(header);
     for (const auto& row : rows) {
-        line.clear();
+        QStringList line;
         for (const QString& key : header)
-            line << csvField(row.value(key));
-        csv += line.join(QLatin1Char(',')).toUtf8() + "\r\n";
+            line << row.value(key);
+        csv += csvLine(line);
     }
     return csv;
 }

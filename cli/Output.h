@@ -4,15 +4,22 @@
 // result at its end. Every JSON object carries "schema_version": 1.
 //
 //   text   items and the result as lines for a person
-//   json   one document: the result, with its items under `itemsKey`
+//   json   one document: the result, with its items under the command's
+//          items key
 //   jsonl  one object per line: every item and progress step, then the result
 //   csv    a header and one row per item (the result's fields when there are
 //          no items), RFC 4180 quoting, nested fields joined by "."
+//
+// Items are formatted and written by a writer thread, at the latest 20 ms
+// after they come, so that a fast reading loop hands its values over and goes
+// on with the next exchange. Every format streams: memory stays flat however
+// many items a command reports.
 
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <functional>
+#include <memory>
 
 enum class OutputFormat { Text, Json, JsonLines, Csv };
 
@@ -21,9 +28,22 @@ inline constexpr int SchemaVersion = 1;
 // Parses "text", "json", "jsonl" or "csv".
 bool ParseOutputFormat(const QString& name, OutputFormat& format);
 
+// An item and its text line; `json`, when set, is the object's compact
+// JSON and stands in for it in json and jsonl.
+struct OutputItem {
+    QJsonObject object;
+    QString text;
+    QByteArray json;
+};
+
+class OutputFormatter;
+class OutputWriter;
+
 class Output {
 public:
-    explicit Output(OutputFormat format);
+    // `itemsKey` names the items inside a json result ("readings", ...).
+    explicit Output(OutputFormat format, const QString& itemsKey = {});
+    ~Output();
 
     OutputFormat Format() const { return format; }
     // The object with "schema_version" and "type" in front.
@@ -32,22 +52,31 @@ public:
     // An item of the command's list (a reading, an adapter, a point), with
     // its text line.
     void Item(const QJsonObject& item, const QString& text);
+    // The same, built on the writer thread for the output's format: `build`
+    // must not touch state that the command goes on changing (capture
+    // values, not globals).
+    void ItemLater(std::function<OutputItem(OutputFormat)> build);
     // A step of a long operation (jsonl only; the caller draws a bar on a
     // terminal).
     void Progress(const QString& operation, qint64 done, qint64 total);
-    // The command's result, with its text lines; `itemsKey` names the items
-    // inside a json result ("readings", "adapters", ...).
-    void Result(const QJsonObject& result, const QStringList& text, const QString& itemsKey = {});
+    // The command's result, with its text lines; returns once everything is
+    // written.
+    void Result(const QJsonObject& result, const QStringList& text);
+    // Closes a json document that a command left open without a result (it
+    // then says "complete": false) and waits until everything is written.
+    void Finish();
+
     // Several devices' documents at once (json: an array of them).
     static void WriteDocuments(OutputFormat format, const QList<QJsonObject>& documents);
-
     // The CSV rows of records: a header of every field seen, in the order
     // first seen, then one row per record.
     static QByteArray CsvOf(const QList<QJsonObject>& records);
 
 private:
-    void writeLine(const QByteArray& line);
+    void push(std::function<QByteArray(OutputFormatter&)> task);
+    void drain();
 
     OutputFormat format;
-    QList<QJsonObject> items;
+    std::unique_ptr<OutputFormatter> formatter; // used on the writer thread only
+    std::unique_ptr<OutputWriter> writer;       // started by the first item
 };

@@ -220,6 +220,11 @@ void CommLogMarker(const QByteArray& marker) {
         appendLogLine(marker);
 }
 
+void CommLogMarker(const char* marker) {
+    if (CommLogEnabled)
+        appendLogLine(marker);
+}
+
 QSerialPort* OpenSerialPort(const QString& location) {
     // Open the device itself, not a link to it: the lock that keeps two
     // programs off one port is named after the device.

@@ -54,6 +54,8 @@ void ForgetLateReply(const QSerialPort* port);
 
 // Appends an operation marker line to the communication log when it is on.
 void CommLogMarker(const QByteArray& marker);
+// The same for a literal: nothing is built while the log is off.
+void CommLogMarker(const char* marker);
 
 // Opens the port at a system location exclusively, its input queue emptied,
 // or returns nullptr.

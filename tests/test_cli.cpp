@@ -194,7 +194,7 @@ private slots:
                      QStringLiteral("Q7R00417"));
     }
 
-    void readingsStreamAsJsonLinesAndCsv() {
+    void readingsStreamInEveryFormat() {
         Bench bench;
         QVERIFY(!bench.Simulator("sim-1", {"--position", "65536"}).isEmpty());
         const Run lines = bench.Q714(args({"read", "--count", "4", "--format", "jsonl"}));
@@ -215,6 +215,12 @@ private slots:
         QCOMPARE(rows.size(), 3);
         QVERIFY(rows[0].contains("singleturn") && rows[0].contains("position"));
         QVERIFY(rows[1].contains(",65536,"));
+
+        const Run json = bench.Q714(args({"read", "--count", "3", "--format", "json"}));
+        const QJsonArray readings = json.Json().value("readings").toArray();
+        QCOMPARE(readings.size(), 3);
+        QCOMPARE(readings[2].toObject().value("index").toInt(), 3);
+        QCOMPARE(json.Json().value("complete").toBool(), true);
     }
 
     void exitStatusOfEveryFailure() {
@@ -433,6 +439,12 @@ private slots:
         const QString none = failing.File("none.csv");
         QCOMPARE(failing.Q714(args({"errormap", "--csv"}) << none).exit, 4);
         QVERIFY(!QFile::exists(none));
+        // A file that cannot be written still leaves a whole json document.
+        const Run unwritable = bench.Q714(
+            args({"errormap", "--format", "json", "--csv", "/nonexistent/map.csv"}));
+        QCOMPARE(unwritable.exit, 5);
+        QCOMPARE(unwritable.Json().value("corrections").toArray().size(), 512);
+        QCOMPARE(unwritable.Json().value("complete").toBool(), false);
     }
 
     void recordWritesOneRowPerReading() {

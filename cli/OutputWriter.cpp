@@ -1,0 +1,71 @@
+#include "OutputWriter.h"
+
+#include "Console.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+constexpr auto FlushEvery = std::chrono::milliseconds(20);
+constexpr std::size_t MaxQueued = 8192;
+} // namespace
+
+OutputWriter::OutputWriter() : thread([this] { run(); }) {}
+
+OutputWriter::~OutputWriter() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    wake.notify_one();
+    thread.join();
+}
+
+void OutputWriter::Push(Task task) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (queue.size() >= MaxQueued) {
+        urgent = true;
+        wake.notify_one();
+        settled.wait(lock, [this] { return queue.size() < MaxQueued; });
+    }
+    queue.push_back(std::move(task));
+}
+
+void OutputWriter::Drain() {
+    std::unique_lock<std::mutex> lock(mutex);
+    urgent = true;
+    wake.notify_one();
+    settled.wait(lock, [this] { return queue.empty() && !busy; });
+}
+
+void OutputWriter::run() {
+    RunWhenIdle();
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        wake.wait_for(lock, FlushEvery, [this] { return urgent || stopping; });
+        urgent = false;
+        std::deque<Task> batch;
+        batch.swap(queue);
+        busy = !batch.empty();
+        settled.notify_all(); // room again
+        if (busy) {
+            lock.unlock();
+            QByteArray bytes;
+            for (Task& task : batch)
+                bytes += task();
+            writeOut(bytes);
+            lock.lock();
+            busy = false;
+        }
+        settled.notify_all();
+        if (stopping && queue.empty())
+            return;
+    }
+}
+
+void OutputWriter::writeOut(const QByteArray& bytes) {
+    if (bytes.isEmpty())
+        return;
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
