@@ -190,20 +190,24 @@ int c2(int rounds) {
     const std::vector<Exchange> whole =
         exchangesOf(ports[1], QStringList{"read", "--count", QString::number(readings)});
     const double wire = wireSeconds(whole);
-    std::vector<double> wireShares, scalings;
+    std::vector<Exchange> connection = whole;
+    connection.resize(connection.size() - readings);
+    std::vector<double> wireShares, bareShares, scalings;
     for (int round = 0; round < rounds; ++round) {
         const double one = runQ714(ports.mid(0, 2) + read);
+        const double bare = runBare(ports[1], connection, readings);
         const double four = runQ714(ports + read);
-        if (one < 0 || four < 0)
+        if (one < 0 || bare < 0 || four < 0)
             return std::printf("C2: a phase failed\n"), 1;
         wireShares.push_back(wire / one);
+        bareShares.push_back(wire / bare);
         scalings.push_back(4 * one / four);
     }
     std::printf("C2 at %d baud, read --count %d, medians of %d rounds: one adapter %.3f of the "
-                "wire limit (%.0f readings/s; target >= 0.95); four adapters %.2f times one "
-                "(target >= 3.6)\n",
+                "wire limit (%.0f readings/s; target >= 0.95; the bare program %.3f); four "
+                "adapters %.2f times one (target >= 3.6)\n",
                 Baud, readings, rounds, median(wireShares), readings * median(wireShares) / wire,
-                median(scalings));
+                median(bareShares), median(scalings));
     return 0;
 }
 

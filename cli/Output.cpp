@@ -75,8 +75,11 @@ bool ParseOutputFormat(const QString& name, OutputFormat& format) {
 // what a streamed json document or csv table has written so far.
 class OutputFormatter {
 public:
+    // A command without an items key has no items; should it report some,
+    // they go under "items".
     OutputFormatter(OutputFormat format, const QString& itemsKey)
-        : format(format), itemsKey(itemsKey.isEmpty() ? QStringLiteral("items") : itemsKey) {}
+        : format(format), itemsKey(itemsKey.isEmpty() ? QStringLiteral("items") : itemsKey),
+          emptyItemsShown(!itemsKey.isEmpty()) {}
 
     QByteArray Item(const OutputItem& item) {
         switch (format) {
@@ -135,7 +138,8 @@ private:
     // items the array is there, empty, all the same.
     QByteArray jsonResult(QJsonObject result) {
         if (!documentOpen) {
-            result.insert(itemsKey, QJsonArray());
+            if (emptyItemsShown)
+                result.insert(itemsKey, QJsonArray());
             return QJsonDocument(result).toJson(QJsonDocument::Indented);
         }
         Q_ASSERT(!result.contains(itemsKey)); // a field of that name would hide the items
@@ -177,6 +181,7 @@ private:
 
     OutputFormat format;
     QString itemsKey;
+    bool emptyItemsShown; // a command with items shows none as []
     bool documentOpen = false;
     bool resultWritten = false;
     QStringList csvHeader;

@@ -1,7 +1,8 @@
 # Install rules and the Debian package (CPack DEB): the program with its
-# update-check module, the simulator,
-# the desktop entry with its icon, the adapter's udev rule, and the Debian
-# documents lintian expects. `./scripts/package` builds the .deb into build/.
+# update-check module, q714 (the command line) with its chart helper, manual
+# page, bash completion and schema document, the simulator, the desktop entry
+# with its icon, the adapter's udev rule, and the Debian documents lintian
+# expects. `./scripts/package` builds the .deb into build/.
 include(GNUInstallDirs)
 
 set(Q714_PACKAGE_NAME q714-7r-dravonel-spi)
@@ -11,7 +12,12 @@ set(Q714_PACKAGE_MAINTAINER "Norvane test tools <tools@norvane.invalid>"
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-install(TARGETS Q714_7R_Dravonel_SPI q714-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS Q714_7R_Dravonel_SPI q714 q714-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# q714 draws the error map's chart through this helper, so that it needs no
+# graphics library itself; it looks for it in lib/q714-7r-dravonel-spi.
+install(TARGETS q714-chart RUNTIME DESTINATION lib/${Q714_PACKAGE_NAME})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/completion/q714
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 # The update check's network module, where the program looks for it: in
 # lib/q714-7r-dravonel-spi beside the folder of the program.
 install(TARGETS update-transfer LIBRARY DESTINATION lib/${Q714_PACKAGE_NAME}
@@ -31,16 +37,18 @@ set(Q714_PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
 string(TIMESTAMP Q714_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${Q714_PACKAGING_OUT}/changelog @ONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright.in ${Q714_PACKAGING_OUT}/copyright @ONLY)
-foreach(page Q714_7R_Dravonel_SPI.1 q714-sim.1)
+foreach(page Q714_7R_Dravonel_SPI.1 q714.1 q714-sim.1)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/man/${page} ${Q714_PACKAGING_OUT}/${page} COPYONLY)
 endforeach()
-foreach(file changelog Q714_7R_Dravonel_SPI.1 q714-sim.1)
+foreach(file changelog Q714_7R_Dravonel_SPI.1 q714.1 q714-sim.1)
   execute_process(COMMAND ${GZIP_PROGRAM} -9nf ${Q714_PACKAGING_OUT}/${file}
                   COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 install(FILES ${Q714_PACKAGING_OUT}/copyright ${Q714_PACKAGING_OUT}/changelog.gz
+              ${PROJECT_SOURCE_DIR}/docs/cli.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${Q714_PACKAGE_NAME})
-install(FILES ${Q714_PACKAGING_OUT}/Q714_7R_Dravonel_SPI.1.gz ${Q714_PACKAGING_OUT}/q714-sim.1.gz
+install(FILES ${Q714_PACKAGING_OUT}/Q714_7R_Dravonel_SPI.1.gz ${Q714_PACKAGING_OUT}/q714.1.gz
+              ${Q714_PACKAGING_OUT}/q714-sim.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
@@ -56,7 +64,9 @@ Ulvax-4 absolute rotary encoder behind it, reads its position and status once
 or continuously, charts signal level, air gap and temperatures, and writes its
 configuration.
 
-The package also holds q714-sim, a simulated adapter with simulated encoders
+The package also holds q714, the same workflows on the command line for
+scripts and production lines (several adapters at once, JSON output, fixed
+exit statuses), q714-sim, a simulated adapter with simulated encoders
 for learning the tool and reproducing faults without hardware, and a udev rule
 that gives the user at the seat access to the adapter and keeps ModemManager
 away from it.")

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -133,6 +134,10 @@ void PtySimulator::Impl::closeTerminal() {
 }
 
 void PtySimulator::Impl::serve() {
+    // The pauses that stand for bytes on the wire (--baud) are a few
+    // hundred microseconds: the default 50 us of timer slack would add a
+    // good part to each.
+    prctl(PR_SET_TIMERSLACK, 1000UL);
     while (running) {
         pollfd watch{master, POLLIN, 0};
         const int ready = poll(&watch, 1, PollIntervalMs);
@@ -174,8 +179,9 @@ void PtySimulator::Impl::answer(const QByteArray& command) {
     const FaultSettings f = currentFaults();
     if (f.silent || reply.isEmpty())
         return;
-    if (f.baudRate > 0)
-        pauseFor(std::chrono::microseconds(qint64(command.size() + reply.size()) * 10 * 1000000 /
+    if (f.baudRate > 0) // the wire's time runs from the command's arrival
+        pauseFor(lastInput - Clock::now() +
+                 std::chrono::microseconds(qint64(command.size() + reply.size()) * 10 * 1000000 /
                                            f.baudRate));
     pause(f.replyDelayMs);
     if (f.lateReplyEvery > 0 && ++repliesSinceFaults % f.lateReplyEvery == 0)
@@ -219,12 +225,17 @@ void PtySimulator::Impl::pause(int milliseconds) const {
     pauseFor(std::chrono::milliseconds(milliseconds));
 }
 
-// Sleeps in short steps so that Stop() stays prompt.
+// Sleeps in short steps so that Stop() stays prompt. A sleep ends some
+// tens of microseconds late, which would add a tenth to a byte time at
+// 115200 baud: the last stretch is waited out awake.
 void PtySimulator::Impl::pauseFor(Clock::duration duration) const {
+    constexpr auto awake = std::chrono::microseconds(80);
     const Clock::time_point end = Clock::now() + duration;
-    while (running && Clock::now() < end)
+    while (running && Clock::now() < end - awake)
         std::this_thread::sleep_for(
-            std::min<Clock::duration>(std::chrono::milliseconds(5), end - Clock::now()));
+            std::min<Clock::duration>(std::chrono::milliseconds(5), end - awake - Clock::now()));
+    while (running && Clock::now() < end)
+        std::this_thread::yield();
 }
 
 FaultSettings PtySimulator::Impl::currentFaults() const {
