@@ -14,7 +14,3 @@ void RequestInterrupt();
 bool StdinIsTerminal();
 bool StdoutIsTerminal();
 bool StderrIsTerminal();
-
-// Lets the calling thread run only when a core is otherwise idle, so that
-// it never delays the thread that talks to the adapter.
-void RunWhenIdle();

@@ -1,11 +1,8 @@
-// The one file of the command line with POSIX calls: signals, terminals and
-// scheduling.
+// The one file of the command line with POSIX calls: signals and terminals.
 #include "Console.h"
 
 #include <atomic>
 #include <csignal>
-#include <pthread.h>
-#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -46,9 +43,4 @@ bool StdoutIsTerminal() {
 
 bool StderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
-}
-
-void RunWhenIdle() {
-    const sched_param none{};
-    pthread_setschedparam(pthread_self(), SCHED_IDLE, &none); // lowering needs no rights
 }

@@ -1,13 +1,11 @@
 #include "OutputWriter.h"
 
-#include "Console.h"
-
 #include <chrono>
 #include <cstdio>
 
 namespace {
 constexpr auto FlushEvery = std::chrono::milliseconds(20);
-constexpr std::size_t MaxQueued = 8192;
+constexpr std::size_t MaxQueued = 2048; // a tenth of a second of readings
 } // namespace
 
 OutputWriter::OutputWriter() : thread([this] { run(); }) {}
@@ -39,7 +37,6 @@ void OutputWriter::Drain() {
 }
 
 void OutputWriter::run() {
-    RunWhenIdle();
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         wake.wait_for(lock, FlushEvery, [this] { return urgent || stopping; });

@@ -6,7 +6,11 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-charts-dev qt6-serialport-dev
           libqt6opengl6-dev qt6-qpa-plugins libgl-dev libfontconfig-dev
-          fonts-dejavu-core ca-certificates)
+          fonts-dejavu-core ca-certificates
+          libtomlplusplus-dev libqt6sql6-sqlite libqt6sql6-psql)
+# The record store's PostgreSQL tests start a server from this package; they
+# skip, saying so, where it is missing.
+TEST_PACKAGES=(postgresql)
 # ./scripts/package needs these besides (dpkg-shlibdeps works out the package's
 # dependencies); CI also installs the checkers, so the package tests run.
 PACKAGE_BUILD_PACKAGES=(dpkg-dev file)
@@ -28,6 +32,26 @@ ensure_packages() {
         echo "Missing Debian packages. Install them with:" >&2
         echo "  sudo apt-get install -y ${missing[*]}" >&2
         exit 1
+    fi
+}
+
+# Installs TEST_PACKAGES when run as root; otherwise names them and goes on,
+# since only the tests that need them skip.
+ensure_test_packages() {
+    local missing=()
+    for pkg in "${TEST_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        local wanted=("${PACKAGES[@]}")
+        PACKAGES=("${missing[@]}")
+        ensure_packages
+        PACKAGES=("${wanted[@]}")
+    else
+        echo "Not installed: ${missing[*]} (the tests that need them will skip;" \
+            "sudo apt-get install -y --no-install-recommends ${missing[*]})" >&2
     fi
 }
 
