@@ -61,6 +61,7 @@ public:
     ProgressReport(CommandContext& c, const QString& operation, qint64 total);
     ~ProgressReport();
     void Step(qint64 done);
+    void SetTotal(qint64 steps) { total = qMax<qint64>(1, steps); }
 
 private:
     CommandContext& c;

@@ -11,6 +11,7 @@
 #include "Q714_SPI_Dravonel.h"
 #include "Reading.h"
 #include "Session.h"
+#include "SettingsMap.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -20,40 +21,10 @@
 
 namespace {
 
-struct SettingKey {
-    const char* key;
-    EncoderSetting setting;
-};
-const SettingKey SettingKeys[] = {
-    {"position_offset", EncoderSetting::PositionOffset},
-    {"position_filter", EncoderSetting::PositionFilter},
-    {"multiturn_error_arc", EncoderSetting::MultiturnErrorArc},
-};
+using Settings = SettingsMap;
 
-std::optional<EncoderSetting> settingOf(const QString& key) {
-    for (const SettingKey& k : SettingKeys)
-        if (key == QLatin1String(k.key))
-            return k.setting;
-    return std::nullopt;
-}
-
-bool encoderHas(const QString& key) {
-    return key != QLatin1String("multiturn_error_arc") || Present_MT_ERR_TRESHOLD;
-}
-
-using Settings = QMap<QString, qint64>;
-
-// Every setting the encoder has; false when one could not be read.
 bool readSettings(CommandContext& c, Settings& settings) {
-    const EncoderSettings read = ReadEncoderSettings(c.front);
-    if (read.positionOffset)
-        settings.insert(QStringLiteral("position_offset"), *read.positionOffset);
-    if (read.positionFilter)
-        settings.insert(QStringLiteral("position_filter"), *read.positionFilter);
-    if (read.multiturnErrorArc)
-        settings.insert(QStringLiteral("multiturn_error_arc"), *read.multiturnErrorArc);
-    return read.positionOffset && read.positionFilter &&
-           (read.multiturnErrorArc || !Present_MT_ERR_TRESHOLD);
+    return ReadSettingsMap(c.front, settings);
 }
 
 QJsonObject settingsJson(const Settings& settings) {
@@ -70,6 +41,24 @@ QStringList settingsText(const Settings& settings) {
     return lines;
 }
 
+// What a write left in the encoder.
+QString writtenState(const QStringList& written) {
+    return written.isEmpty() ? QStringLiteral("nothing written")
+                             : QStringLiteral("settings written but not stored");
+}
+
+QJsonObject differencesJson(const Settings& expected, const Settings& actual) {
+    QJsonObject object;
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        if (actual.value(it.key(), -1) != it.value())
+            object.insert(it.key(),
+                          QJsonObject{{"expected", double(it.value())},
+                                      {"actual", actual.contains(it.key())
+                                                     ? QJsonValue(double(actual.value(it.key())))
+                                                     : QJsonValue()}});
+    return object;
+}
+
 // KEY=VALUE pairs, all checked before anything is written.
 bool parseAssignments(const QStringList& arguments, Settings& values) {
     if (arguments.isEmpty()) {
@@ -81,7 +70,7 @@ bool parseAssignments(const QStringList& arguments, Settings& values) {
         const QString key = argument.section(QLatin1Char('='), 0, 0);
         const QString text = argument.section(QLatin1Char('='), 1);
         const TypedNumber number = ParseTypedNumber(text);
-        if (!settingOf(key) || !argument.contains(QLatin1Char('='))) {
+        if (!SettingOf(key) || !argument.contains(QLatin1Char('='))) {
             Fail(ExitUsage, QStringLiteral("unknown setting \"%1\" (position_offset, "
                                            "position_filter, multiturn_error_arc)")
                                 .arg(key));
@@ -103,51 +92,10 @@ bool parseAssignments(const QStringList& arguments, Settings& values) {
 // Writes the settings in turn: 0, or the exit status at the first the
 // encoder refuses or when the user stops it.
 int writeSettings(CommandContext& c, const Settings& values, QStringList& written) {
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        if (Interrupted())
-            return ExitInterrupted;
-        if (!encoderHas(it.key()))
-            return Fail(ExitEncoder, QStringLiteral("this encoder has no %1").arg(it.key()));
-        if (!WriteEncoderSetting(*settingOf(it.key()), quint32(it.value()), c.front))
-            return Fail(
-                ExitEncoder,
-                QStringLiteral("the encoder refused %1 = %2").arg(it.key()).arg(it.value()));
-        written << it.key();
-    }
-    return ExitDone;
-}
-
-// What a write left in the encoder.
-QString writtenState(const QStringList& written) {
-    return written.isEmpty() ? QStringLiteral("nothing written")
-                             : QStringLiteral("settings written but not stored");
-}
-
-// Every expected value that the encoder does not hold, named with both.
-QStringList differences(const Settings& expected, const Settings& actual) {
-    QStringList lines;
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-        if (!actual.contains(it.key()))
-            lines << QStringLiteral("%1: expected %2, not readable").arg(it.key()).arg(it.value());
-        else if (actual.value(it.key()) != it.value())
-            lines << QStringLiteral("%1: expected %2, encoder has %3")
-                         .arg(it.key())
-                         .arg(it.value())
-                         .arg(actual.value(it.key()));
-    }
-    return lines;
-}
-
-QJsonObject differencesJson(const Settings& expected, const Settings& actual) {
-    QJsonObject object;
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
-        if (actual.value(it.key(), -1) != it.value())
-            object.insert(it.key(),
-                          QJsonObject{{"expected", double(it.value())},
-                                      {"actual", actual.contains(it.key())
-                                                     ? QJsonValue(double(actual.value(it.key())))
-                                                     : QJsonValue()}});
-    return object;
+    QString problem;
+    if (WriteSettingsMap(c.front, values, written, problem))
+        return ExitDone;
+    return problem.isEmpty() ? ExitInterrupted : Fail(ExitEncoder, problem);
 }
 
 // The file's settings to restore or verify: 0, or the exit status after a
@@ -177,7 +125,7 @@ int compareWithEncoder(CommandContext& c, const Settings& expected, const QStrin
                        QJsonObject fields) {
     Settings actual;
     readSettings(c, actual);
-    const QStringList differing = differences(expected, actual);
+    const QStringList differing = SettingDifferences(expected, actual);
     fields.insert(QStringLiteral("expected"), settingsJson(expected));
     fields.insert(QStringLiteral("settings"), settingsJson(actual));
     fields.insert(QStringLiteral("differences"), differencesJson(expected, actual));

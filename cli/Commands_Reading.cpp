@@ -1,4 +1,5 @@
 // read, noise and record.
+#include "BlockingWorkflows.h"
 #include "Commands.h"
 #include "Console.h"
 #include "ConsoleFrontEnd.h"
@@ -17,8 +18,6 @@
 #include <QJsonArray>
 
 namespace {
-
-constexpr int SupplyRefreshEvery = 1001; // readings between two supply states
 
 // --resolution NOM/DEN and --unit; degrees by default.
 bool scalingOf(const CommandContext& c, Scaling& scaling) {
@@ -88,34 +87,25 @@ int RunNoise(CommandContext& c) {
     if (!NumberOption(c, "samples", 2, 10000000, PositionNoiseReadings, samples))
         return ExitUsage;
     ProgressReport progress(c, QStringLiteral("noise"), samples);
-    qint64 done = 0;
-    bool failed = false;
-    PositionNoiseHooks hooks;
-    hooks.takeReading = [&](bool withSignalLevel) {
-        ReadingOptions options;
-        options.signalLevel = withSignalLevel;
-        const Reading reading = TakeReading(options, c.front);
-        failed = !reading.positionRead;
-        return failed;
-    };
-    hooks.progress = [&](int) { progress.Step(++done); };
-    const PositionNoiseResult result = MeasurePositionNoise(c.front, hooks, int(samples));
-    const TPositionNoise& n = result.noise;
+    const NoiseRun run =
+        MeasureNoise(c.front, int(samples), [&progress](qint64 done) { progress.Step(done); });
+    const TPositionNoise& n = run.result.noise;
     const QJsonObject fields{{"samples", n.Count},
                              {"min", n.Min},
                              {"max", n.Max},
                              {"spread", n.Max - n.Min},
                              {"mean", n.Mean},
                              {"six_sigma", 6 * n.Sigma},
-                             {"signal_level_average", result.averageSignalLevel},
+                             {"signal_level_average", run.result.averageSignalLevel},
                              {"across_zero", n.AcrossZero},
                              {"complete", n.Count == samples}};
-    c.out.Result(ResultOf(c, fields), result.report);
+    c.out.Result(ResultOf(c, fields), run.result.report);
     if (Interrupted())
         return ExitInterrupted;
-    return failed ? Fail(ExitEncoder,
-                         QStringLiteral("a reading failed after %1 sample(s)").arg(n.Count))
-                  : ExitDone;
+    return run.readingFailed
+               ? Fail(ExitEncoder,
+                      QStringLiteral("a reading failed after %1 sample(s)").arg(n.Count))
+               : ExitDone;
 }
 
 int RunRecord(CommandContext& c) {
@@ -131,43 +121,22 @@ int RunRecord(CommandContext& c) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
         return Fail(ExitFile, QStringLiteral("cannot create %1: %2").arg(path, file.errorString()));
-    QString reason;
-    if (!AppendWhole(file, DebugRecordHeader() + "\r\n", reason))
-        return Fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(path, reason));
-    if (!Dravonel_UnlockDebug())
-        c.front.Log(LastError);
     ProgressReport progress(c, QStringLiteral("record"), count > 0 ? count : seconds);
-    const quint32 start = TickCountMs();
     QElapsedTimer clock;
     clock.start();
-    QByteArray supply;
-    qint64 rows = 0, failedReadouts = 0;
+    const DebugRecordingRun run = RecordDebugRows(
+        c.front, file,
+        [&](qint64 rows) { return count > 0 ? rows < count : clock.elapsed() < seconds * 1000; },
+        [&](qint64 rows) { progress.Step(count > 0 ? rows : clock.elapsed() / 1000); });
+    const qint64 rows = run.rows, failedReadouts = run.failedReadouts;
     int status = ExitDone;
-    while (!Interrupted() && (count > 0 ? rows < count : clock.elapsed() < seconds * 1000)) {
-        ReadingOptions options;
-        options.temperature = options.signalLevel = true;
-        options.debugRecord = true;
-        options.unlockRefusedDebugRecord = true;
-        options.supplyState = rows % SupplyRefreshEvery == 0;
-        const Reading reading = TakeReading(options, c.front);
-        if (!reading.positionRead) {
-            status = readingFailure(reading);
-            break;
-        }
-        if (reading.supplyStateRead)
-            supply = reading.supplyState;
-        DebugRecordReading row{TickCountMs() - start,   reading.statusTexts, supply,
-                               reading.debugRecordRead, reading.frameMT,     reading.frameST};
-        if (!AppendWhole(file, DebugRecordRow(row), reason)) {
-            status = Fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(path, reason));
-            break;
-        }
-        ++rows;
-        failedReadouts += reading.debugRecordRead ? 0 : 1;
-        progress.Step(count > 0 ? rows : clock.elapsed() / 1000);
-        c.front.FlushCommLog();
-    }
-    if (status == ExitDone && Interrupted())
+    if (!run.fileProblem.isEmpty())
+        status = Fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(path, run.fileProblem));
+    else if (run.readingFailed)
+        status = Fail(run.linkBroken ? ExitLink : ExitEncoder,
+                      QStringLiteral("the reading failed: ") +
+                          QString(LastError).replace(QLatin1String("\r\n"), QLatin1String(" ")));
+    else if (Interrupted())
         status = ExitInterrupted;
     c.out.Result(ResultOf(c, {{"file", path},
                               {"rows", double(rows)},

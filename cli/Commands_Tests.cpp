@@ -1,5 +1,6 @@
 // calibrate, diag, errormap and power-cycle.
 #include "AdapterWorkflows.h"
+#include "BlockingWorkflows.h"
 #include "Commands.h"
 #include "Console.h"
 #include "ConsoleFrontEnd.h"
@@ -24,8 +25,6 @@
 #include <QSaveFile>
 
 namespace {
-
-constexpr int SelfCalTickMs = 500;
 
 const char* const PanelNames[SelfCalPanelCount] = {
     "arc_out_of_range", "finished",       "out_of_range",  "timeout",         "successful",
@@ -96,25 +95,21 @@ int RunCalibrate(CommandContext& c) {
     const SelfCalField arcField{c.request.IsSet("arc"), c.request.Value("arc")};
     const SelfCalField timeoutField{c.request.IsSet("timeout") && Present_SELF_CAL_TIMEOUT,
                                     c.request.Value("timeout")};
-    const std::optional<SelfCalPlan> plan = PlanSelfCalibration(arcField, timeoutField, c.front);
-    if (!plan)
+    ProgressReport progress(c, QStringLiteral("calibrate"), 1);
+    const CalibrationRun run =
+        CalibrateAndWait(c.front, arcField, timeoutField, [&progress](int tick, int ticks) {
+            progress.SetTotal(ticks);
+            progress.Step(tick);
+        });
+    if (!run.plan)
         return ExitUsage;
-    SelfCalRun run;
-    if (!StartSelfCalibration(*plan, run, c.front))
+    if (!run.started)
         return Fail(ExitEncoder, QStringLiteral("the self-calibration could not be started"));
-    ProgressReport progress(c, QStringLiteral("calibrate"), plan->ticks);
-    for (int tick = 1; tick <= plan->ticks; ++tick) {
-        c.front.Wait(SelfCalTickMs);
-        progress.Step(tick);
-        if (Interrupted())
-            return Fail(ExitInterrupted,
-                        QStringLiteral("interrupted: the encoder goes on calibrating and "
-                                       "answers again when it is done"));
-        if (tick < plan->ticks && SelfCalibrationHasEnded(run))
-            break;
-        LastError.clear();
-    }
-    const SelfCalReport report = ReadSelfCalibrationStatus(run.counterAtStart, c.front);
+    if (run.stopped)
+        return Fail(ExitInterrupted, QStringLiteral("interrupted: the encoder goes on calibrating "
+                                                    "and answers again when it is done"));
+    const SelfCalReport& report = run.report;
+    const std::optional<SelfCalPlan>& plan = run.plan;
     if (!report.read)
         return Fail(ExitEncoder, QStringLiteral("the self-calibration status could not be read"));
     c.out.Result(ResultOf(c, {{"arc", double(plan->arc)},

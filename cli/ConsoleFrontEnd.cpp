@@ -48,7 +48,7 @@ void ConsoleFrontEnd::Alert(const QString& text) {
 void ConsoleFrontEnd::Wait(int milliseconds) {
     using namespace std::chrono;
     const auto end = steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!Interrupted() && steady_clock::now() < end) {
+    while (!Stopping() && steady_clock::now() < end) {
         const auto left = duration_cast<std::chrono::milliseconds>(end - steady_clock::now());
         QThread::msleep(static_cast<unsigned long>(
             qBound(qint64(1), qint64(left.count()), qint64(WaitStepMs))));
@@ -60,7 +60,11 @@ void ConsoleFrontEnd::Pause(int milliseconds) {
 }
 
 bool ConsoleFrontEnd::Stopping() const {
-    return Interrupted();
+    return Interrupted() || PastDeadline();
+}
+
+bool ConsoleFrontEnd::PastDeadline() const {
+    return deadline && std::chrono::steady_clock::now() >= *deadline;
 }
 
 void ConsoleFrontEnd::FlushCommLog() {

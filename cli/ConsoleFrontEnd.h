@@ -1,11 +1,13 @@
 #pragma once
 // The command line as the workflows' front-end: log lines and alerts go to
 // standard error (the communication log with them, when asked for), waits
-// sleep and end early on Ctrl+C.
+// sleep and end early on Ctrl+C or at a deadline (a test step's time-out).
 
 #include "FrontEnd.h"
 
 #include <QStringList>
+#include <chrono>
+#include <optional>
 
 class ConsoleFrontEnd : public FrontEnd {
 public:
@@ -27,6 +29,11 @@ public:
     // A prefix for every line written, e.g. the port of a child process.
     void SetLinePrefix(const QString& prefix) { linePrefix = prefix; }
 
+    using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+    // From the deadline on, Stopping() holds and waits end.
+    void SetDeadline(Deadline at) { deadline = at; }
+    bool PastDeadline() const;
+
 private:
     void writeLine(const QString& line);
 
@@ -35,4 +42,5 @@ private:
     bool holding = false;
     QStringList held;
     QString linePrefix;
+    Deadline deadline;
 };

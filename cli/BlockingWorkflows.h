@@ -1,0 +1,49 @@
+#pragma once
+// The workflows that the window paces with its timers, run to their end in
+// one call, for the commands and the test plans of q714.
+
+#include "PositionNoise.h"
+#include "SelfCalibration.h"
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+class FrontEnd;
+class QFile;
+
+struct CalibrationRun {
+    std::optional<SelfCalPlan> plan; // empty: the arc or time-out was refused (logged)
+    bool started = false;            // false: the results could not be read before it
+    bool stopped = false;            // the front end stopped waiting; the encoder goes on
+    SelfCalReport report;            // read once the run has ended
+};
+
+// Starts the self-calibration and waits for its end in steps of 500 ms,
+// calling `tick` after each, then reads its status.
+CalibrationRun CalibrateAndWait(FrontEnd& front, const SelfCalField& arc,
+                                const SelfCalField& timeout,
+                                const std::function<void(int tick, int ticks)>& tick);
+
+struct NoiseRun {
+    PositionNoiseResult result;
+    bool readingFailed = false; // a reading failed and ended the measurement
+};
+
+// The position noise over `samples` readings, `progress` told the readings
+// done after each.
+NoiseRun MeasureNoise(FrontEnd& front, int samples, const std::function<void(qint64)>& progress);
+
+struct DebugRecordingRun {
+    qint64 rows = 0;
+    qint64 failedReadouts = 0; // rows without their debug record
+    bool readingFailed = false;
+    bool linkBroken = false;
+    QString fileProblem; // a row could not be written
+};
+
+// Writes the recording's header, then one row per reading while `more(rows)`
+// holds and the front end is not stopping; `progress` is told the rows.
+DebugRecordingRun RecordDebugRows(FrontEnd& front, QFile& file,
+                                  const std::function<bool(qint64 rows)>& more,
+                                  const std::function<void(qint64 rows)>& progress);
