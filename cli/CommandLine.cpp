@@ -55,6 +55,18 @@ const OptionSpec CommandOptions[] = {
     {"stationary", nullptr, "The shaft rests: any change of more than 2 units is a jump."},
     {"debug", "file", "Record every reading with the encoder's debug record to this CSV file."},
     {"seconds", "s", "Record for this long."},
+    {"station", "id", "run: the station's name (default: the host name); records: only its."},
+    {"operator", "name", "The operator of the run (default: the login name)."},
+    {"dut-id", "id", "The operator's own name for the device under test."},
+    {"unattended", nullptr, "Nobody is there: an operator prompt is an error."},
+    {"db", "url",
+     "The record store: sqlite:PATH or postgresql://user@host:port/db (default: "
+     "$Q714_DB, else SQLite in the user's data folder)."},
+    {"records", "folder", "Where the records' JSON files go (default: the user's data folder)."},
+    {"serial", "serial", "Only the records of this encoder."},
+    {"outcome", "outcome", "Only the records with this outcome (PASS, FAIL, ERROR, ABORTED)."},
+    {"since", "date", "Only the records of runs started since (2026-12-10, or a UTC time)."},
+    {"limit", "n", "At most this many records, newest first."},
 };
 
 const QList<CommandSpec> CommandTable = {
@@ -64,7 +76,8 @@ const QList<CommandSpec> CommandTable = {
      {},
      false,
      false,
-     "adapters"},
+     "adapters",
+     false},
     {"info", "", "Power the encoder when needed, connect, and show its identity.", {}, false, true},
     {"power", "on|off", "Switch the encoder's supply on or off.", {}, true, false},
     {"spi", "", "Set the SPI clock and the NCS-SCK delay.", {"clock", "ncs-delay"}, true, false},
@@ -118,6 +131,30 @@ const QList<CommandSpec> CommandTable = {
      {"debug", "count", "seconds"},
      false,
      true},
+    {"run",
+     "PLAN.toml",
+     "Run a test plan on the device and keep its record (a file and the record store).",
+     {"station", "operator", "dut-id", "unattended", "db", "records"},
+     true,
+     false,
+     "steps"},
+    {"plan",
+     "check PLAN.toml",
+     "Check a test plan without a device; every mistake is named with its line.",
+     {},
+     false,
+     false,
+     nullptr,
+     false},
+    {"records",
+     "list|show ID|export|sync",
+     "The stored records: list and show them, export them (--format csv, json or junit), "
+     "send the outbox.",
+     {"db", "serial", "station", "outcome", "since", "limit"},
+     false,
+     false,
+     "records",
+     false},
 };
 
 void addOptions(QCommandLineParser& parser) {
@@ -261,8 +298,10 @@ int ParseCommandLine(const QStringList& arguments, QCommandLineParser& parser,
     request.child = parser.isSet(QStringLiteral("child"));
     request.parser = &parser;
     request.format = StdoutIsTerminal() ? OutputFormat::Text : OutputFormat::Json;
-    if (parser.isSet(QStringLiteral("format")) &&
-        !ParseOutputFormat(parser.value(QStringLiteral("format")), request.format))
+    const QString format = parser.value(QStringLiteral("format"));
+    request.junit = name == QLatin1String("records") && format == QLatin1String("junit");
+    if (parser.isSet(QStringLiteral("format")) && !request.junit &&
+        !ParseOutputFormat(format, request.format))
         return usageError(QStringLiteral("--format is text, json, jsonl or csv"));
     if (request.allAdapters && !request.ports.isEmpty())
         return usageError(QStringLiteral("--all and --port exclude each other"));

@@ -16,6 +16,7 @@ struct CommandSpec {
     bool changesDevice;             // never run on an adapter chosen without --port
     bool connectsEncoder;           // powers (when needed) and connects the encoder first
     const char* itemsKey = nullptr; // names the items in a json result ("readings", ...)
+    bool usesAdapter = true;        // false: runs without any device (plan, records)
 };
 
 // Every command, in the order of the help text.
@@ -33,6 +34,7 @@ struct CliRequest {
     bool logComms = false;
     bool yes = false;
     bool child = false;                   // run for a parent q714 on one of several ports
+    bool junit = false;                   // records export --format junit
     QCommandLineParser* parser = nullptr; // the command's option values
 
     QString Value(const char* option) const { return parser->value(QLatin1String(option)); }

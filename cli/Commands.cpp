@@ -23,7 +23,7 @@ const Dispatch Runners[] = {
     {"spi", RunSpi},
     {"read", RunRead},
     {"noise", RunNoise},
-    {"record", RunRecord},
+    {"record", RunDebugRecording},
     {"config", RunConfig},
     {"zero", RunZero},
     {"preset-mt", RunPresetMultiturn},
@@ -33,6 +33,20 @@ const Dispatch Runners[] = {
     {"diag", RunDiag},
     {"errormap", RunErrorMap},
     {"power-cycle", RunPowerCycle},
+    {"run", RunTestRun},
+};
+
+using DevicelessRunner = int (*)(const CliRequest&, ConsoleFrontEnd&);
+
+struct DevicelessDispatch {
+    const char* name;
+    DevicelessRunner run;
+};
+
+const DevicelessDispatch DevicelessRunners[] = {
+    {"scan", RunScan},
+    {"plan", RunPlanCommand},
+    {"records", RunRecordsCommand},
 };
 
 Runner runnerOf(const QString& name) {
@@ -44,10 +58,21 @@ Runner runnerOf(const QString& name) {
 
 } // namespace
 
+int CheckBeforeDevices(const CliRequest& request) {
+    if (QLatin1String(request.command->name) == QLatin1String("run"))
+        return CheckRunPlan(request);
+    return ExitDone;
+}
+
 int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front) {
     const QString name = QString::fromLatin1(request.command->name);
-    if (name == QLatin1String("scan"))
-        return RunScan(request, front);
+    if (!request.command->usesAdapter) {
+        for (const DevicelessDispatch& d : DevicelessRunners)
+            if (name == QLatin1String(d.name))
+                return d.run(request, front);
+    }
+    if (const int status = CheckBeforeDevices(request))
+        return status;
     Session session(request, front);
     if (const int status = session.OpenAdapter())
         return status;

@@ -5,6 +5,8 @@
 //   Commands_Config.cpp   config (get, set, dump, restore, verify), zero,
 //                         preset-mt, store, factory-reset
 //   Commands_Tests.cpp    calibrate, diag, errormap, power-cycle
+//   Commands_Plan.cpp     run (a test plan), plan check
+//   Commands_Records.cpp  records list, show, export, sync
 // Each returns its exit status.
 
 #include "CommandLine.h"
@@ -24,13 +26,21 @@ struct CommandContext {
 // encoder where the command needs it), then the command.
 int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front);
 
+// Checks what must be right before any device is touched (a test plan):
+// 0, or the exit status after a message.
+int CheckBeforeDevices(const CliRequest& request);
+
+// The commands that need no device.
 int RunScan(const CliRequest& request, ConsoleFrontEnd& front);
+int RunPlanCommand(const CliRequest& request, ConsoleFrontEnd& front);
+int RunRecordsCommand(const CliRequest& request, ConsoleFrontEnd& front);
+int CheckRunPlan(const CliRequest& request);
 int RunInfo(CommandContext& c);
 int RunPower(CommandContext& c);
 int RunSpi(CommandContext& c);
 int RunRead(CommandContext& c);
 int RunNoise(CommandContext& c);
-int RunRecord(CommandContext& c);
+int RunDebugRecording(CommandContext& c);
 int RunConfig(CommandContext& c);
 int RunZero(CommandContext& c);
 int RunPresetMultiturn(CommandContext& c);
@@ -40,6 +50,7 @@ int RunCalibrate(CommandContext& c);
 int RunDiag(CommandContext& c);
 int RunErrorMap(CommandContext& c);
 int RunPowerCycle(CommandContext& c);
+int RunTestRun(CommandContext& c);
 
 // Helpers the commands share.
 

@@ -108,7 +108,7 @@ int RunNoise(CommandContext& c) {
                : ExitDone;
 }
 
-int RunRecord(CommandContext& c) {
+int RunDebugRecording(CommandContext& c) {
     const QString path = c.request.Value("debug");
     if (path.isEmpty())
         return Fail(ExitUsage, QStringLiteral("record needs --debug FILE"));

@@ -19,8 +19,12 @@ int main(int argc, char* argv[]) {
     CliRequest request;
     if (const int status = ParseCommandLine(app.arguments(), parser, request); status >= 0)
         return status;
-    if (!request.child && (request.ports.size() > 1 || request.allAdapters))
+    if (request.command->usesAdapter && !request.child &&
+        (request.ports.size() > 1 || request.allAdapters)) {
+        if (const int status = CheckBeforeDevices(request))
+            return status;
         return RunOnSeveralDevices(request, app.arguments());
+    }
     ConsoleFrontEnd front(request.quiet, request.logComms);
     const int status = RunOnDevice(request, front);
     CloseCOMPort();

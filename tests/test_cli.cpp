@@ -2,143 +2,12 @@
 // runtime folder of the test's own. Every command in text and JSON, the exit
 // status of every kind of failure, restores that are verified, several
 // adapters at once, and Ctrl+C in the middle of long commands.
+#include "CliBench.h"
+
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
-#include <functional>
-#include <memory>
-
-namespace {
-
-struct Run {
-    int exit = -1;
-    QByteArray out;
-    QByteArray err;
-    QJsonObject Json() const { return QJsonDocument::fromJson(out).object(); }
-    QJsonArray JsonArray() const { return QJsonDocument::fromJson(out).array(); }
-    // The last JSON line (the result of a jsonl run); empty when none came.
-    QJsonObject LastLine() const { return Lines().isEmpty() ? QJsonObject() : Lines().last(); }
-    QList<QJsonObject> Lines() const {
-        QList<QJsonObject> lines;
-        for (const QByteArray& line : out.split('\n'))
-            if (!line.trimmed().isEmpty())
-                lines << QJsonDocument::fromJson(line).object();
-        return lines;
-    }
-};
-
-// Simulated adapters announced in a runtime folder of the test's own, and
-// q714 run against them.
-class Bench {
-public:
-    Bench() {
-        QFile::setPermissions(runtime.path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        environment.insert("XDG_RUNTIME_DIR", runtime.path());
-    }
-    ~Bench() {
-        for (auto& sim : sims) {
-            sim->terminate();
-            sim->waitForFinished(10000);
-        }
-    }
-
-    // Starts a simulator announced as `name`; its link's path, or empty.
-    QString Simulator(const QString& name, const QStringList& options = {}) {
-        auto sim = std::make_unique<QProcess>();
-        sim->setProcessEnvironment(environment);
-        sim->start(QStringLiteral(Q714_SIM_PATH),
-                   QStringList{"--name", name, "--speed", "0", "--noise", "0", "--verbose"} +
-                       options);
-        QByteArray output;
-        while (!output.contains("Serving") && sim->waitForReadyRead(30000))
-            output += sim->readAllStandardOutput();
-        sims.push_back(std::move(sim));
-        return output.contains("Serving") ? Link(name) : QString();
-    }
-    QString Link(const QString& name) const {
-        return runtime.path() + QStringLiteral("/q714-7r/") + name;
-    }
-    // The commands simulator `index` has received so far (it prints them
-    // every 100 ms).
-    QStringList Received(int index) {
-        while (sims[index]->waitForReadyRead(300))
-            received[index] += QString::fromLatin1(sims[index]->readAllStandardOutput());
-        received[index] += QString::fromLatin1(sims[index]->readAllStandardOutput());
-        QStringList commands;
-        for (const QString& line : received[index].split(QLatin1Char('\n')))
-            if (line.startsWith(QLatin1String("< ")))
-                commands << line.mid(2);
-        return commands;
-    }
-    void Kill(int index) {
-        sims[index]->kill();
-        sims[index]->waitForFinished(10000);
-    }
-
-    Run Q714(const QStringList& arguments, const QByteArray& input = {}) {
-        QProcess q714;
-        q714.setProcessEnvironment(environment);
-        q714.start(QStringLiteral(Q714_CLI_PATH), arguments);
-        q714.waitForStarted(30000);
-        q714.write(input);
-        q714.closeWriteChannel();
-        q714.waitForFinished(120000);
-        return {q714.exitStatus() == QProcess::NormalExit ? q714.exitCode() : -1,
-                q714.readAllStandardOutput(), q714.readAllStandardError()};
-    }
-
-    // Starts q714, waits until its standard output or error holds `marker`,
-    // then does `action` (by default: stops it as Ctrl+C does).
-    Run During(const QStringList& arguments, const QByteArray& marker,
-               const std::function<void(QProcess&)>& action = {}) {
-        QProcess q714;
-        q714.setProcessEnvironment(environment);
-        q714.start(QStringLiteral(Q714_CLI_PATH), arguments);
-        q714.waitForStarted(30000);
-        QByteArray out, err;
-        QElapsedTimer clock;
-        clock.start();
-        while (!(out + err).contains(marker) && clock.elapsed() < 60000 &&
-               q714.state() == QProcess::Running) {
-            q714.waitForReadyRead(50);
-            out += q714.readAllStandardOutput();
-            err += q714.readAllStandardError();
-        }
-        if (action)
-            action(q714);
-        else
-            q714.terminate(); // SIGTERM, handled as Ctrl+C
-        q714.waitForFinished(60000);
-        out += q714.readAllStandardOutput();
-        err += q714.readAllStandardError();
-        return {q714.exitStatus() == QProcess::NormalExit ? q714.exitCode() : -1, out, err};
-    }
-
-    QString File(const QString& name) const { return files.filePath(name); }
-
-private:
-    QTemporaryDir runtime;
-    QTemporaryDir files;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    std::vector<std::unique_ptr<QProcess>> sims;
-    QMap<int, QString> received;
-};
-
-QStringList args(std::initializer_list<const char*> list) {
-    QStringList result;
-    for (const char* a : list)
-        result << QString::fromLatin1(a);
-    return result;
-}
-
-} // namespace
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -440,8 +309,8 @@ private slots:
         QCOMPARE(failing.Q714(args({"errormap", "--csv"}) << none).exit, 4);
         QVERIFY(!QFile::exists(none));
         // A file that cannot be written still leaves a whole json document.
-        const Run unwritable = bench.Q714(
-            args({"errormap", "--format", "json", "--csv", "/nonexistent/map.csv"}));
+        const Run unwritable =
+            bench.Q714(args({"errormap", "--format", "json", "--csv", "/nonexistent/map.csv"}));
         QCOMPARE(unwritable.exit, 5);
         QCOMPARE(unwritable.Json().value("corrections").toArray().size(), 512);
         QCOMPARE(unwritable.Json().value("complete").toBool(), false);

@@ -1,0 +1,202 @@
+// records list, show, export and sync: the record store from the command
+// line.
+#include "Commands.h"
+#include "ConsoleFrontEnd.h"
+#include "ExitStatus.h"
+#include "Outbox.h"
+#include "RecordExport.h"
+#include "RecordKeeping.h"
+#include "RecordStore.h"
+#include "Session.h"
+
+#include <QJsonArray>
+#include <cstdio>
+
+namespace {
+
+bool filterOf(const CliRequest& request, RecordFilter& filter) {
+    filter.serial = request.Value("serial");
+    filter.station = request.Value("station");
+    if (request.IsSet("outcome")) {
+        Outcome outcome;
+        if (!ParseOutcome(request.Value("outcome"), outcome)) {
+            Fail(ExitUsage, QStringLiteral("--outcome is PASS, FAIL, ERROR or ABORTED"));
+            return false;
+        }
+        filter.outcome = outcome;
+    }
+    if (request.IsSet("since")) {
+        const QString since = request.Value("since");
+        filter.since = QDateTime::fromString(since, Qt::ISODateWithMs);
+        if (!filter.since.isValid())
+            filter.since = QDateTime(QDate::fromString(since, Qt::ISODate), QTime(0, 0), Qt::UTC);
+        if (!filter.since.isValid()) {
+            Fail(ExitUsage, QStringLiteral("--since takes a date (2026-12-10) or a time "
+                                           "(2026-12-10T08:00:00Z)"));
+            return false;
+        }
+        filter.since = filter.since.toUTC();
+    }
+    if (request.IsSet("limit")) {
+        bool ok = false;
+        filter.limit = request.Value("limit").toInt(&ok);
+        if (!ok || filter.limit < 1) {
+            Fail(ExitUsage, QStringLiteral("--limit takes a number from 1"));
+            return false;
+        }
+    }
+    return true;
+}
+
+// 0 with the store open, or the exit status after a message.
+int openStore(const CliRequest& request, RecordStore& store) {
+    QString problem;
+    if (store.Open(StoreUrlOf(request.Value("db")), problem))
+        return ExitDone;
+    return Fail(ExitLink, QStringLiteral("the record store cannot be reached: ") + problem);
+}
+
+QJsonObject summaryJson(const RecordSummary& s) {
+    return Output::Tagged(QStringLiteral("record"), {{"run_id", s.runId},
+                                                     {"station", s.station},
+                                                     {"encoder_serial", s.encoderSerial},
+                                                     {"plan_name", s.planName},
+                                                     {"plan_version", s.planVersion},
+                                                     {"outcome", OutcomeName(s.outcome)},
+                                                     {"started_utc", UtcText(s.started)},
+                                                     {"ended_utc", UtcText(s.ended)}});
+}
+
+QString summaryText(const RecordSummary& s) {
+    return QStringLiteral("%1  %2  %3  %4  %5 %6  %7")
+        .arg(UtcText(s.started), OutcomeName(s.outcome).leftJustified(7), s.encoderSerial,
+             s.station, s.planName, s.planVersion, s.runId);
+}
+
+int list(const CliRequest& request) {
+    RecordFilter filter;
+    if (!filterOf(request, filter))
+        return ExitUsage;
+    RecordStore store;
+    if (const int status = openStore(request, store))
+        return status;
+    QString problem;
+    const std::optional<QList<RecordSummary>> found = store.List(filter, problem);
+    if (!found)
+        return Fail(ExitLink, problem);
+    Output out(request.format, QStringLiteral("records"));
+    for (const RecordSummary& summary : *found)
+        out.Item(summaryJson(summary), summaryText(summary));
+    out.Result(
+        Output::Tagged(QStringLiteral("result"), {{"command", "records"},
+                                                  {"store", RecordStore::ShownUrl(store.Url())},
+                                                  {"count", int(found->size())}}),
+        {QStringLiteral("%1 record(s)").arg(found->size())});
+    return ExitDone;
+}
+
+QStringList recordText(const RunRecord& r) {
+    QStringList text{
+        QStringLiteral("%1  run %2").arg(OutcomeName(r.outcome), r.runId),
+        QStringLiteral("plan %1 %2 (sha256 %3)").arg(r.planName, r.planVersion, r.planSha256),
+        QStringLiteral("encoder %1 type %2, %3, firmware %4")
+            .arg(r.encoderSerial)
+            .arg(r.encoderType)
+            .arg(r.encoderPart, r.encoderFirmware),
+        QStringLiteral("adapter %1 firmware %2 at %3")
+            .arg(r.adapterSerial, r.adapterFirmware, r.port),
+        QStringLiteral("station %1, operator %2%3")
+            .arg(r.station, r.operatorName,
+                 r.dutId.isEmpty() ? QString() : QStringLiteral(", device ") + r.dutId),
+        QStringLiteral("%1 to %2").arg(UtcText(r.started), UtcText(r.ended))};
+    if (!r.message.isEmpty())
+        text << r.message;
+    for (const StepRecord& step : r.steps) {
+        text << QStringLiteral("  %1  %2.%3 %4  %5")
+                    .arg(OutcomeName(step.outcome).leftJustified(7))
+                    .arg(step.index)
+                    .arg(step.repetition)
+                    .arg(step.name, step.message);
+        for (const Measurement& m : step.measurements)
+            text << QStringLiteral("           %1 = %2 %3 (%4)")
+                        .arg(m.name)
+                        .arg(m.value)
+                        .arg(m.unit, OutcomeName(m.outcome));
+    }
+    for (const Attachment& a : r.attachments)
+        text << QStringLiteral("  attached %1: %2 (sha256 %3)").arg(a.name, a.file, a.sha256);
+    return text;
+}
+
+int show(const CliRequest& request) {
+    const QString id = request.arguments.value(1);
+    if (id.isEmpty())
+        return Fail(ExitUsage, QStringLiteral("records show needs a run id"));
+    RecordStore store;
+    if (const int status = openStore(request, store))
+        return status;
+    QString problem;
+    const std::optional<RunRecord> record = store.Load(id, problem);
+    if (!record) // not there, or a prefix that several ids share
+        return Fail(ExitUsage,
+                    problem.isEmpty() ? QStringLiteral("no record %1").arg(id) : problem);
+    Output out(request.format);
+    out.Result(Output::Tagged(QStringLiteral("result"),
+                              {{"command", "records"}, {"record", RecordJson(*record)}}),
+               recordText(*record));
+    return ExitDone;
+}
+
+int exportRecords(const CliRequest& request) {
+    RecordFilter filter;
+    if (!filterOf(request, filter))
+        return ExitUsage;
+    RecordStore store;
+    if (const int status = openStore(request, store))
+        return status;
+    QString problem;
+    const std::optional<QList<RunRecord>> records = store.LoadAll(filter, problem);
+    if (!records)
+        return Fail(ExitLink, problem);
+    const QByteArray bytes = request.junit                         ? RecordsJunit(*records)
+                             : request.format == OutputFormat::Csv ? RecordsCsv(*records)
+                                                                   : RecordsJson(*records);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+    return ExitDone;
+}
+
+int sync(const CliRequest& request) {
+    Outbox outbox;
+    QString problem;
+    if (!outbox.Open(Outbox::DefaultPath(), problem))
+        return Fail(ExitFile, QStringLiteral("the outbox cannot be opened: ") + problem);
+    const SyncReport report = outbox.Send(request.IsSet("db") ? request.Value("db") : QString());
+    for (const QString& line : report.problems)
+        Fail(ExitLink, line);
+    Output out(request.format);
+    out.Result(Output::Tagged(QStringLiteral("result"), {{"command", "records"},
+                                                         {"sent", report.sent},
+                                                         {"already_there", report.alreadyThere},
+                                                         {"left", report.left}}),
+               {QStringLiteral("%1 sent, %2 already there, %3 still waiting")
+                    .arg(report.sent)
+                    .arg(report.alreadyThere)
+                    .arg(report.left)});
+    return report.left > 0 ? ExitLink : ExitDone;
+}
+
+} // namespace
+
+int RunRecordsCommand(const CliRequest& request, ConsoleFrontEnd&) {
+    const QString action = request.arguments.value(0);
+    if (action == QLatin1String("list"))
+        return list(request);
+    if (action == QLatin1String("show"))
+        return show(request);
+    if (action == QLatin1String("export"))
+        return exportRecords(request);
+    if (action == QLatin1String("sync"))
+        return sync(request);
+    return Fail(ExitUsage, QStringLiteral("records takes list, show ID, export or sync"));
+}
