@@ -115,7 +115,8 @@ qint64 wireBytes(const QByteArray& log) {
 
 int r1(int rounds) {
     SimProcess sim;
-    const QString device = sim.Start(QStringLiteral("bench-r1"), {"--baud", QString::number(Baud)});
+    const QString device = sim.Start(QStringLiteral("bench-r1"),
+                                     {"--baud", QString::number(Baud), "--speed", "0"});
     QTemporaryDir data;
     const QProcessEnvironment environment = environmentWithData(data.path());
     if (device.isEmpty() || runQ714({"--port", device, "--quiet", "power", "on"}, environment) < 0)
@@ -265,7 +266,7 @@ int s4(int runs) {
     for (int i = 0; i < 4; ++i) {
         sims.push_back(std::make_unique<SimProcess>());
         devices.push_back(sims.back()->Start(QStringLiteral("bench-s%1").arg(i),
-                                             {"--baud", QString::number(Baud)}));
+                                             {"--baud", QString::number(Baud), "--speed", "0"}));
         if (devices.back().isEmpty() ||
             runQ714({"--port", devices.back(), "--quiet", "power", "on"}, environment) < 0)
             return std::printf("S4: a simulator did not start\n"), 1;

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QSet>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 #include <QThread>
 
@@ -217,7 +218,7 @@ version = "1"
 kind = "identify"
 [[steps]]
 kind = "read"
-count = 10000000
+count = 1000000
 )");
         const Run run = bench.During({"run", plan, "--port", sim, "--format", "jsonl"},
                                      "\"kind\":\"identify\"", [&bench](QProcess&) {
