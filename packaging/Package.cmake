@@ -45,8 +45,10 @@ foreach(file changelog Q714_7R_Dravonel_SPI.1 q714.1 q714-sim.1)
                   COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 install(FILES ${Q714_PACKAGING_OUT}/copyright ${Q714_PACKAGING_OUT}/changelog.gz
-              ${PROJECT_SOURCE_DIR}/docs/cli.md
+              ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/plans.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${Q714_PACKAGE_NAME})
+install(FILES ${PROJECT_SOURCE_DIR}/examples/README.md ${PROJECT_SOURCE_DIR}/examples/end-of-line.toml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${Q714_PACKAGE_NAME}/examples)
 install(FILES ${Q714_PACKAGING_OUT}/Q714_7R_Dravonel_SPI.1.gz ${Q714_PACKAGING_OUT}/q714.1.gz
               ${Q714_PACKAGING_OUT}/q714-sim.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -66,7 +68,8 @@ configuration.
 
 The package also holds q714, the same workflows on the command line for
 scripts and production lines (several adapters at once, JSON output, fixed
-exit statuses), q714-sim, a simulated adapter with simulated encoders
+exit statuses, end-of-line test plans with limits and a record of every
+encoder tested, in SQLite or a shared PostgreSQL database), q714-sim, a simulated adapter with simulated encoders
 for learning the tool and reproducing faults without hardware, and a udev rule
 that gives the user at the seat access to the adapter and keeps ModemManager
 away from it.")
@@ -75,8 +78,11 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Run-time dependencies come from the binaries' libraries (dpkg-shlibdeps).
+# Run-time dependencies come from the binaries' libraries (dpkg-shlibdeps),
+# and the record store's Qt SQL drivers, which are plugins dpkg-shlibdeps
+# cannot see.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6sql6-psql")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Checked when cpack runs: without dpkg-shlibdeps CPack would quietly build a
