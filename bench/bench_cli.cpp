@@ -84,14 +84,6 @@ std::vector<Exchange> exchangesOf(const QString& port, const QStringList& comman
     return exchanges;
 }
 
-bool replay(BareTerminal& terminal, const std::vector<Exchange>& exchanges) {
-    QByteArray reply;
-    for (const Exchange& exchange : exchanges)
-        if (!terminal.Exchange(exchange.command, reply))
-            return false;
-    return true;
-}
-
 // The bare program: this benchmark run again with --bare-exchanges DEVICE
 // COMMAND..., where "N*COMMAND" is the command N times. It opens the port
 // with QSerialPort, as q714 does, and then only writes and reads.

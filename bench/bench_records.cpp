@@ -115,8 +115,8 @@ qint64 wireBytes(const QByteArray& log) {
 
 int r1(int rounds) {
     SimProcess sim;
-    const QString device = sim.Start(QStringLiteral("bench-r1"),
-                                     {"--baud", QString::number(Baud), "--speed", "0"});
+    const QString device =
+        sim.Start(QStringLiteral("bench-r1"), {"--baud", QString::number(Baud), "--speed", "0"});
     QTemporaryDir data;
     const QProcessEnvironment environment = environmentWithData(data.path());
     if (device.isEmpty() || runQ714({"--port", device, "--quiet", "power", "on"}, environment) < 0)

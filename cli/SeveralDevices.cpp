@@ -160,20 +160,23 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
         child->port = port;
         child->process = std::make_unique<QProcess>();
         QProcess* process = child->process.get();
-        QObject::connect(process, &QProcess::readyReadStandardOutput, [&gatherer, child] {
-            takeLines(child->pendingOut, child->process->readAllStandardOutput(),
-                      [&](const QByteArray& line) { gatherer.Line(*child, line); });
+        // The connections belong to the child's own process, so they hold it
+        // by a plain pointer: a shared one would keep the child alive forever.
+        Child* const c = child.get();
+        QObject::connect(process, &QProcess::readyReadStandardOutput, [&gatherer, c] {
+            takeLines(c->pendingOut, c->process->readAllStandardOutput(),
+                      [&](const QByteArray& line) { gatherer.Line(*c, line); });
         });
-        QObject::connect(process, &QProcess::readyReadStandardError, [child] {
-            takeLines(child->pendingErr, child->process->readAllStandardError(),
+        QObject::connect(process, &QProcess::readyReadStandardError, [c] {
+            takeLines(c->pendingErr, c->process->readAllStandardError(),
                       [&](const QByteArray& line) {
-                          std::fprintf(stderr, "[%s] %s\n", qPrintable(child->port),
+                          std::fprintf(stderr, "[%s] %s\n", qPrintable(c->port),
                                        line.constData());
                           std::fflush(stderr);
                       });
         });
         QObject::connect(process, &QProcess::finished,
-                         [&running, &status, child](int code, QProcess::ExitStatus exit) {
+                         [&running, &status](int code, QProcess::ExitStatus exit) {
                              status =
                                  WorseExit(status, exit == QProcess::NormalExit ? code : ExitLink);
                              if (--running == 0)

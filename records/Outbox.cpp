@@ -80,7 +80,8 @@ bool Outbox::Queue(const RunRecord& record, const QString& storeUrl, QString& pr
     q.addBindValue(record.runId);
     q.addBindValue(storeUrl);
     q.addBindValue(UtcText(QDateTime::currentDateTimeUtc()));
-    q.addBindValue(QString::fromUtf8(QJsonDocument(RecordJson(record)).toJson(QJsonDocument::Compact)));
+    q.addBindValue(
+        QString::fromUtf8(QJsonDocument(RecordJson(record)).toJson(QJsonDocument::Compact)));
     if (!q.exec()) {
         problem = sqlProblem(q.lastError());
         return false;
@@ -117,8 +118,8 @@ SyncReport Outbox::Send(const QString& onlyUrl) {
     }
     QMap<QString, QList<Waiting>> byStore;
     while (q.next())
-        byStore[q.value(0).toString()] << Waiting{q.value(1).toString(),
-                                                  q.value(2).toString().toUtf8()};
+        byStore[q.value(0).toString()]
+            << Waiting{q.value(1).toString(), q.value(2).toString().toUtf8()};
     QSqlQuery remove(db);
     remove.prepare(QStringLiteral("DELETE FROM outbox WHERE run_id = ?"));
     for (auto it = byStore.cbegin(); it != byStore.cend(); ++it) {
@@ -134,7 +135,8 @@ SyncReport Outbox::Send(const QString& onlyUrl) {
             QString bad;
             if (!RecordFromJson(QJsonDocument::fromJson(waiting.json).object(), record, bad)) {
                 report.left += 1;
-                report.problems << QStringLiteral("run %1 in the outbox: %2").arg(waiting.runId, bad);
+                report.problems
+                    << QStringLiteral("run %1 in the outbox: %2").arg(waiting.runId, bad);
                 continue;
             }
             const RecordStore::Stored stored = store.Store(record, problem);

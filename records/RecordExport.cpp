@@ -24,9 +24,13 @@ QByteArray csvField(const QString& text) {
     return bytes;
 }
 
-QString number(double value) { return std::isfinite(value) ? QString::number(value, 'g', 15) : QString(); }
+QString number(double value) {
+    return std::isfinite(value) ? QString::number(value, 'g', 15) : QString();
+}
 
-QString number(const std::optional<double>& value) { return value ? number(*value) : QString(); }
+QString number(const std::optional<double>& value) {
+    return value ? number(*value) : QString();
+}
 
 double seconds(const QDateTime& from, const QDateTime& to) {
     return from.isValid() && to.isValid() ? from.msecsTo(to) / 1000.0 : 0;
@@ -34,9 +38,12 @@ double seconds(const QDateTime& from, const QDateTime& to) {
 
 void junitStep(QXmlStreamWriter& xml, const RunRecord& r, const StepRecord& s) {
     xml.writeStartElement(QStringLiteral("testcase"));
-    xml.writeAttribute(QStringLiteral("classname"), r.planName + QLatin1Char('.') + r.encoderSerial);
-    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("%1.%2 %3").arg(s.index).arg(s.repetition).arg(s.name));
-    xml.writeAttribute(QStringLiteral("time"), QString::number(seconds(s.started, s.ended), 'f', 3));
+    xml.writeAttribute(QStringLiteral("classname"),
+                       r.planName + QLatin1Char('.') + r.encoderSerial);
+    xml.writeAttribute(QStringLiteral("name"),
+                       QStringLiteral("%1.%2 %3").arg(s.index).arg(s.repetition).arg(s.name));
+    xml.writeAttribute(QStringLiteral("time"),
+                       QString::number(seconds(s.started, s.ended), 'f', 3));
     if (s.outcome == Outcome::Fail || s.outcome == Outcome::Error) {
         xml.writeStartElement(s.outcome == Outcome::Fail ? QStringLiteral("failure")
                                                          : QStringLiteral("error"));
@@ -68,9 +75,10 @@ QByteArray RecordsCsv(const QList<RunRecord>& records) {
                      "run_outcome,started_utc,step_index,repetition,step_name,step_outcome,"
                      "measurement,value,unit,low,high,outcome,marginal\r\n";
     for (const RunRecord& r : records) {
-        const QList<QString> run{r.runId,         r.station,          r.operatorName,
-                                 r.planName,      r.planVersion,      r.encoderSerial,
-                                 r.encoderPart,   OutcomeName(r.outcome), UtcText(r.started)};
+        const QList<QString> run{
+            r.runId,           r.station,       r.operatorName, r.planName,
+            r.planVersion,     r.encoderSerial, r.encoderPart,  OutcomeName(r.outcome),
+            UtcText(r.started)};
         for (const StepRecord& s : r.steps)
             for (const Measurement& m : s.measurements) {
                 QList<QString> row = run;
@@ -102,15 +110,19 @@ QByteArray RecordsJunit(const QList<RunRecord>& records) {
     xml.writeStartElement(QStringLiteral("testsuites"));
     for (const RunRecord& r : records) {
         xml.writeStartElement(QStringLiteral("testsuite"));
-        xml.writeAttribute(QStringLiteral("name"), QStringLiteral("%1 %2 %3").arg(r.planName, r.planVersion, r.encoderSerial));
+        xml.writeAttribute(
+            QStringLiteral("name"),
+            QStringLiteral("%1 %2 %3").arg(r.planName, r.planVersion, r.encoderSerial));
         xml.writeAttribute(QStringLiteral("id"), r.runId);
         xml.writeAttribute(QStringLiteral("hostname"), r.station);
         xml.writeAttribute(QStringLiteral("timestamp"), UtcText(r.started));
         xml.writeAttribute(QStringLiteral("tests"), QString::number(r.steps.size()));
         xml.writeAttribute(QStringLiteral("failures"), QString::number(countOf(r, Outcome::Fail)));
         xml.writeAttribute(QStringLiteral("errors"), QString::number(countOf(r, Outcome::Error)));
-        xml.writeAttribute(QStringLiteral("skipped"), QString::number(countOf(r, Outcome::Aborted)));
-        xml.writeAttribute(QStringLiteral("time"), QString::number(seconds(r.started, r.ended), 'f', 3));
+        xml.writeAttribute(QStringLiteral("skipped"),
+                           QString::number(countOf(r, Outcome::Aborted)));
+        xml.writeAttribute(QStringLiteral("time"),
+                           QString::number(seconds(r.started, r.ended), 'f', 3));
         for (const StepRecord& s : r.steps)
             junitStep(xml, r, s);
         xml.writeEndElement();

@@ -88,7 +88,9 @@ void bindAll(QSqlQuery& q, const QVariantList& values) {
     }
 }
 
-bool isSqlite(const QString& url) { return url.startsWith(QLatin1String("sqlite:")); }
+bool isSqlite(const QString& url) {
+    return url.startsWith(QLatin1String("sqlite:"));
+}
 
 bool isPostgres(const QString& url) {
     return url.startsWith(QLatin1String("postgresql://")) ||
@@ -190,7 +192,9 @@ bool RecordStore::Open(const QString& wanted, QString& problem) {
     return true;
 }
 
-bool RecordStore::IsOpen() const { return db.isValid() && db.isOpen(); }
+bool RecordStore::IsOpen() const {
+    return db.isValid() && db.isOpen();
+}
 
 // Brings the schema forward inside one transaction that holds the store's
 // write lock, so stations opening a new store at once create it only once.
@@ -268,19 +272,18 @@ bool insertSteps(QSqlDatabase& db, const RunRecord& r, QSqlError& error) {
         " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (int s = 0; s < r.steps.size(); ++s) {
         const StepRecord& st = r.steps[s];
-        bindAll(step, {r.runId, s, st.index, st.repetition, st.name, st.kind,
-                       OutcomeName(st.outcome), st.message, UtcText(st.started),
-                       UtcText(st.ended)});
+        bindAll(step,
+                {r.runId, s, st.index, st.repetition, st.name, st.kind, OutcomeName(st.outcome),
+                 st.message, UtcText(st.started), UtcText(st.ended)});
         if (!step.exec())
             return error = step.lastError(), false;
         for (int m = 0; m < st.measurements.size(); ++m) {
             const Measurement& me = st.measurements[m];
-            bindAll(measurement,
-                    {r.runId, s, m, me.name,
-                     std::isfinite(me.value) ? QVariant(me.value) : QVariant(), me.unit,
-                     optionalNumber(me.limits.low), optionalNumber(me.limits.high),
-                     me.limits.marginal, OutcomeName(me.outcome), int(me.marginal),
-                     UtcText(me.time)});
+            bindAll(measurement, {r.runId, s, m, me.name,
+                                  std::isfinite(me.value) ? QVariant(me.value) : QVariant(),
+                                  me.unit, optionalNumber(me.limits.low),
+                                  optionalNumber(me.limits.high), me.limits.marginal,
+                                  OutcomeName(me.outcome), int(me.marginal), UtcText(me.time)});
             if (!measurement.exec())
                 return error = measurement.lastError(), false;
         }
@@ -314,9 +317,9 @@ RecordStore::Stored RecordStore::Store(const RunRecord& record, QString& problem
     }
     bool inserted = false;
     QSqlError error;
-    const bool ok = insertRun(db, record, inserted, error) &&
-                    (!inserted || (insertSteps(db, record, error) &&
-                                   insertAttachments(db, record, error)));
+    const bool ok =
+        insertRun(db, record, inserted, error) &&
+        (!inserted || (insertSteps(db, record, error) && insertAttachments(db, record, error)));
     if (!ok || !inserted) {
         db.rollback();
         if (ok)
@@ -345,8 +348,7 @@ QString whereOf(const RecordFilter& filter, QVariantList& values) {
         conditions << QStringLiteral("outcome = ?"), values << OutcomeName(*filter.outcome);
     if (filter.since.isValid())
         conditions << QStringLiteral("started_utc >= ?"), values << UtcText(filter.since);
-    return conditions.isEmpty() ? QString()
-                                : QStringLiteral(" WHERE ") + conditions.join(" AND ");
+    return conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(" AND ");
 }
 
 RecordSummary summaryOf(const QSqlQuery& q) {
@@ -503,8 +505,7 @@ std::optional<RunRecord> RecordStore::Load(const QString& runId, QString& proble
     return record;
 }
 
-std::optional<QList<RunRecord>> RecordStore::LoadAll(const RecordFilter& filter,
-                                                     QString& problem) {
+std::optional<QList<RunRecord>> RecordStore::LoadAll(const RecordFilter& filter, QString& problem) {
     QSqlQuery q(db);
     if (!IsOpen() || !selectRuns(q, QLatin1String(RunColumns), filter)) {
         problem = QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(q.lastError()));

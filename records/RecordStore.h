@@ -19,7 +19,7 @@
 inline constexpr int StoreSchemaVersion = 1;
 
 struct RecordFilter {
-    QString serial;  // encoder serial
+    QString serial; // encoder serial
     QString station;
     std::optional<Outcome> outcome;
     QDateTime since; // started at or after (UTC); invalid: any time

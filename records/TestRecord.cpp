@@ -55,8 +55,7 @@ QJsonObject attachmentJson(const Attachment& a) {
     return {{"name", a.name}, {"file", a.file}, {"sha256", a.sha256}, {"bytes", a.bytes}};
 }
 
-bool outcomeOf(const QJsonObject& json, Outcome& outcome, const QString& where,
-               QString& problem) {
+bool outcomeOf(const QJsonObject& json, Outcome& outcome, const QString& where, QString& problem) {
     if (ParseOutcome(json.value(QLatin1String("outcome")).toString(), outcome))
         return true;
     problem = where + QStringLiteral(" has no valid outcome");
@@ -110,7 +109,9 @@ bool ParseOutcome(const QString& name, Outcome& outcome) {
     return false;
 }
 
-Outcome Worse(Outcome a, Outcome b) { return int(a) >= int(b) ? a : b; }
+Outcome Worse(Outcome a, Outcome b) {
+    return int(a) >= int(b) ? a : b;
+}
 
 Outcome Limits::Judge(double value) const {
     if (std::isnan(value))
@@ -126,7 +127,9 @@ bool Limits::Marginal(double value) const {
     return (low && value < *low + marginal) || (high && value > *high - marginal);
 }
 
-QString NewRunId() { return QUuid::createUuid().toString(QUuid::WithoutBraces); }
+QString NewRunId() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
 
 QString UtcText(const QDateTime& time) {
     return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
@@ -139,28 +142,28 @@ QJsonObject RecordJson(const RunRecord& r) {
     QJsonArray attachments;
     for (const Attachment& a : r.attachments)
         attachments.append(attachmentJson(a));
-    return {{"schema_version", RecordSchemaVersion},
-            {"run_id", r.runId},
-            {"station", r.station},
-            {"operator", r.operatorName},
-            {"dut_id", r.dutId},
-            {"plan", QJsonObject{{"name", r.planName},
-                                 {"version", r.planVersion},
-                                 {"sha256", r.planSha256}}},
-            {"tool_version", r.toolVersion},
-            {"adapter", QJsonObject{{"port", r.port},
-                                    {"serial", r.adapterSerial},
-                                    {"firmware", r.adapterFirmware}}},
-            {"encoder", QJsonObject{{"type", r.encoderType},
-                                    {"serial", r.encoderSerial},
-                                    {"part", r.encoderPart},
-                                    {"firmware", r.encoderFirmware}}},
-            {"started_utc", UtcText(r.started)},
-            {"ended_utc", UtcText(r.ended)},
-            {"outcome", OutcomeName(r.outcome)},
-            {"message", r.message},
-            {"steps", steps},
-            {"attachments", attachments}};
+    return {
+        {"schema_version", RecordSchemaVersion},
+        {"run_id", r.runId},
+        {"station", r.station},
+        {"operator", r.operatorName},
+        {"dut_id", r.dutId},
+        {"plan",
+         QJsonObject{{"name", r.planName}, {"version", r.planVersion}, {"sha256", r.planSha256}}},
+        {"tool_version", r.toolVersion},
+        {"adapter", QJsonObject{{"port", r.port},
+                                {"serial", r.adapterSerial},
+                                {"firmware", r.adapterFirmware}}},
+        {"encoder", QJsonObject{{"type", r.encoderType},
+                                {"serial", r.encoderSerial},
+                                {"part", r.encoderPart},
+                                {"firmware", r.encoderFirmware}}},
+        {"started_utc", UtcText(r.started)},
+        {"ended_utc", UtcText(r.ended)},
+        {"outcome", OutcomeName(r.outcome)},
+        {"message", r.message},
+        {"steps", steps},
+        {"attachments", attachments}};
 }
 
 bool RecordFromJson(const QJsonObject& json, RunRecord& r, QString& problem) {

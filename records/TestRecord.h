@@ -14,7 +14,7 @@
 // Ordered from best to worst: the outcome of several is the worst of them.
 enum class Outcome { Pass, Fail, Error, Aborted };
 
-QString OutcomeName(Outcome outcome); // "PASS", "FAIL", "ERROR", "ABORTED"
+QString OutcomeName(Outcome outcome);                     // "PASS", "FAIL", "ERROR", "ABORTED"
 bool ParseOutcome(const QString& name, Outcome& outcome); // any case
 Outcome Worse(Outcome a, Outcome b);
 

@@ -84,7 +84,9 @@ RunRecord record(const QString& serial, const QString& station, Outcome outcome,
     return r;
 }
 
-QByteArray json(const RunRecord& r) { return QJsonDocument(RecordJson(r)).toJson(); }
+QByteArray json(const RunRecord& r) {
+    return QJsonDocument(RecordJson(r)).toJson();
+}
 
 } // namespace
 
@@ -110,12 +112,14 @@ class TestRecordStore : public QObject {
     }
 
 #define OPEN_STORE(url)                                                                            \
-    const QString url = newStore();                                                               \
-    if (url.isEmpty())                                                                            \
+    const QString url = newStore();                                                                \
+    if (url.isEmpty())                                                                             \
         QSKIP("no PostgreSQL test server (see the postgres_start test)");
 
 private slots:
-    void aStoredRecordReadsBackWhole_data() { backends(); }
+    void aStoredRecordReadsBackWhole_data() {
+        backends();
+    }
     void aStoredRecordReadsBackWhole() {
         OPEN_STORE(url);
         RecordStore store;
@@ -131,7 +135,9 @@ private slots:
         QVERIFY(!read->steps[0].measurements[0].limits.low);
     }
 
-    void aRecordIsNeverStoredTwice_data() { backends(); }
+    void aRecordIsNeverStoredTwice_data() {
+        backends();
+    }
     void aRecordIsNeverStoredTwice() {
         OPEN_STORE(url);
         RecordStore store;
@@ -146,7 +152,9 @@ private slots:
         QCOMPARE(store.Load(r.runId, problem)->steps.size(), 2);
     }
 
-    void listingsFilterAndPutTheNewestFirst_data() { backends(); }
+    void listingsFilterAndPutTheNewestFirst_data() {
+        backends();
+    }
     void listingsFilterAndPutTheNewestFirst() {
         OPEN_STORE(url);
         RecordStore store;
@@ -177,7 +185,9 @@ private slots:
         QCOMPARE(store.LoadAll(serial, problem)->first().steps.size(), 2);
     }
 
-    void aRunIdMayBeShortenedWhileItIsUnique_data() { backends(); }
+    void aRunIdMayBeShortenedWhileItIsUnique_data() {
+        backends();
+    }
     void aRunIdMayBeShortenedWhileItIsUnique() {
         OPEN_STORE(url);
         RecordStore store;
@@ -189,17 +199,18 @@ private slots:
         b.runId = "abcdef12-0000-4000-8000-000000000002";
         store.Store(a, problem);
         store.Store(b, problem);
-        QCOMPARE(store.Load("abcdef12-0000-4000-8000-000000000002", problem)->encoderSerial,
-                 "UX2");
+        QCOMPARE(store.Load("abcdef12-0000-4000-8000-000000000002", problem)->encoderSerial, "UX2");
         QVERIFY(!store.Load("abcdef12", problem));
         QVERIFY(problem.contains("several"));
         QVERIFY(!store.Load("abcdef12-0000-4000-8000-00000000000", problem)); // still two
         QVERIFY(!store.Load("ffffffff", problem));
-        QVERIFY(problem.isEmpty()); // none at all is no error
+        QVERIFY(problem.isEmpty());            // none at all is no error
         QVERIFY(!store.Load("abcd", problem)); // too short to be a prefix
     }
 
-    void aStoreOfANewerSchemaIsLeftAlone_data() { backends(); }
+    void aStoreOfANewerSchemaIsLeftAlone_data() {
+        backends();
+    }
     void aStoreOfANewerSchemaIsLeftAlone() {
         OPEN_STORE(url);
         QString problem;
@@ -223,7 +234,9 @@ private slots:
         QCOMPARE(back.List({}, problem)->size(), 1);
     }
 
-    void stationsOpeningANewStoreAtOnceCreateItOnce_data() { backends(); }
+    void stationsOpeningANewStoreAtOnceCreateItOnce_data() {
+        backends();
+    }
     void stationsOpeningANewStoreAtOnceCreateItOnce() {
         OPEN_STORE(url);
         std::atomic<int> stored{0};
@@ -310,7 +323,8 @@ private:
             db.setDatabaseName(parsed.path().mid(1));
         }
         QVERIFY(db.open());
-        QVERIFY(QSqlQuery(db).exec(QStringLiteral("UPDATE q714_schema SET version = %1").arg(version)));
+        QVERIFY(
+            QSqlQuery(db).exec(QStringLiteral("UPDATE q714_schema SET version = %1").arg(version)));
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase("raw");

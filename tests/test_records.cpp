@@ -76,7 +76,9 @@ RunRecord sampleRecord() {
     return r;
 }
 
-QByteArray json(const RunRecord& r) { return QJsonDocument(RecordJson(r)).toJson(); }
+QByteArray json(const RunRecord& r) {
+    return QJsonDocument(RecordJson(r)).toJson();
+}
 
 } // namespace
 
@@ -206,11 +208,11 @@ private slots:
         file.close();
         Attachment a;
         QString problem;
-        QVERIFY2(AttachFile(folder.filePath("records"), sampleRecord(), "errormap", source, a,
-                            problem),
-                 qPrintable(problem));
-        QCOMPARE(a.sha256,
-                 QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+        QVERIFY2(
+            AttachFile(folder.filePath("records"), sampleRecord(), "errormap", source, a, problem),
+            qPrintable(problem));
+        QCOMPARE(a.sha256, QStringLiteral(
+                               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
         QCOMPARE(a.bytes, 3);
         QCOMPARE(a.file, QStringLiteral("UX000123_20261210T083001Z_errormap.csv"));
         QVERIFY(!AttachFile(folder.filePath("records"), sampleRecord(), "x",
