@@ -6,6 +6,7 @@
 // real PostgreSQL server (started by the test fixture): four stations at
 // once, the server going away for a while, and a station killed mid-run.
 #include "CliBench.h"
+#include "PostgresTestServer.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -84,39 +85,10 @@ QStringList recordFiles(const QString& folder) {
     return files;
 }
 
-// The server of the test fixture, when there is one.
-QString postgresUrl() {
-    QFile file(qEnvironmentVariable("Q714_TEST_POSTGRES_URL_FILE"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
-}
-
+// Pauses or resumes the fixture's server (tests/postgres-server).
 bool postgresScript(const char* action) {
     const QString folder = QFileInfo(qEnvironmentVariable("Q714_TEST_POSTGRES_URL_FILE")).path();
     return QProcess::execute(QStringLiteral(Q714_POSTGRES_SCRIPT), {action, folder}) == 0;
-}
-
-// A database of its own on the fixture's server for one test, as a line
-// would have one.
-QString freshPostgresDatabase(const QString& name) {
-    const QUrl server(postgresUrl());
-    if (server.isEmpty())
-        return {};
-    {
-        QSqlDatabase admin = QSqlDatabase::addDatabase("QPSQL", "admin");
-        admin.setHostName(server.host());
-        admin.setPort(server.port(5432));
-        admin.setUserName(server.userName());
-        admin.setDatabaseName(server.path().mid(1));
-        if (!admin.open())
-            return {};
-        admin.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
-        admin.exec(QStringLiteral("CREATE DATABASE %1").arg(name));
-        admin.close();
-    }
-    QSqlDatabase::removeDatabase("admin");
-    QUrl fresh = server;
-    fresh.setPath(QLatin1Char('/') + name);
-    return fresh.toString();
 }
 
 int storedCount(Bench& bench, const QString& db, QSet<QString>* ids = nullptr) {
@@ -331,7 +303,7 @@ text = "Turn the shaft by hand"
     // -- a line of stations on one PostgreSQL database --
 
     void fourStationsFillOneDatabaseExactlyOnce() {
-        const QString db = freshPostgresDatabase("q714_four_stations");
+        const QString db = FreshPostgresDatabase("q714_four_stations");
         if (db.isEmpty())
             QSKIP("no PostgreSQL test server (see the postgres_start test)");
         Bench bench;
@@ -361,7 +333,7 @@ text = "Turn the shaft by hand"
     }
 
     void theServerGoneForAWhileLosesNothing() {
-        const QString db = freshPostgresDatabase("q714_server_away");
+        const QString db = FreshPostgresDatabase("q714_server_away");
         if (db.isEmpty())
             QSKIP("no PostgreSQL test server (see the postgres_start test)");
         Bench bench;
@@ -386,7 +358,7 @@ text = "Turn the shaft by hand"
     }
 
     void aStationKilledMidRunKeepsEveryEndedRun() {
-        const QString db = freshPostgresDatabase("q714_killed_station");
+        const QString db = FreshPostgresDatabase("q714_killed_station");
         if (db.isEmpty())
             QSKIP("no PostgreSQL test server (see the postgres_start test)");
         Bench bench;

@@ -7,6 +7,8 @@
 #include "Outbox.h"
 #include "RecordStore.h"
 
+#include "PostgresTestServer.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QMutex>
@@ -20,34 +22,6 @@
 #include <cmath>
 
 namespace {
-
-QString postgresServer() {
-    QFile file(qEnvironmentVariable("Q714_TEST_POSTGRES_URL_FILE"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
-}
-
-// A new, empty database on the fixture's server.
-QString freshPostgres(const QString& name) {
-    const QUrl server(postgresServer());
-    if (server.isEmpty())
-        return {};
-    {
-        QSqlDatabase admin = QSqlDatabase::addDatabase("QPSQL", "admin");
-        admin.setHostName(server.host());
-        admin.setPort(server.port(5432));
-        admin.setUserName(server.userName());
-        admin.setDatabaseName(server.path().mid(1));
-        if (!admin.open())
-            return {};
-        QSqlQuery(admin).exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
-        QSqlQuery(admin).exec(QStringLiteral("CREATE DATABASE %1").arg(name));
-        admin.close();
-    }
-    QSqlDatabase::removeDatabase("admin");
-    QUrl fresh = server;
-    fresh.setPath(QLatin1Char('/') + name);
-    return fresh.toString();
-}
 
 RunRecord record(const QString& serial, const QString& station, Outcome outcome, int minute) {
     RunRecord r;
@@ -102,7 +76,7 @@ class TestRecordStore : public QObject {
         ++fresh;
         if (backend == QLatin1String("sqlite"))
             return QStringLiteral("sqlite:%1/store-%2.sqlite").arg(folder.path()).arg(fresh);
-        return freshPostgres(QStringLiteral("q714_store_%1").arg(fresh));
+        return FreshPostgresDatabase(QStringLiteral("q714_store_%1").arg(fresh));
     }
 
     void backends() {
