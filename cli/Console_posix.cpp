@@ -14,6 +14,13 @@ void onSignal(int signal) {
         ::_exit(128 + signal); // asked twice: stop now
 }
 
+// Standard output closed by its reader (`q714 run ... | head`): the command
+// stops at its next step as if interrupted, so a test run still keeps its
+// record, instead of dying on the next write. Never counts as a second stop.
+void onBrokenPipe(int) {
+    interrupted.store(true);
+}
+
 } // namespace
 
 void CatchInterrupts() {
@@ -23,6 +30,8 @@ void CatchInterrupts() {
     action.sa_flags = 0; // no SA_RESTART: a blocking wait returns at once
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = onBrokenPipe;
+    sigaction(SIGPIPE, &action, nullptr);
 }
 
 bool Interrupted() {

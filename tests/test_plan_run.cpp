@@ -226,6 +226,32 @@ samples = 10000000
                  QJsonValue("ABORTED"));
     }
 
+    void aClosedOutputStopsTheRunAndStillStoresIt() {
+        Bench bench;
+        const QString sim = bench.Simulator("sim-1");
+        const QString plan = writeFile(bench.File("many.toml"), R"(
+name = "many"
+version = "1"
+[[steps]]
+kind = "identify"
+[[steps]]
+kind = "read"
+count = 5
+repeat = 1000
+)");
+        // The reader goes away after one byte, as `| head -c 1` does.
+        QProcess shell;
+        shell.setProcessEnvironment(bench.Environment());
+        shell.start("/bin/sh", {"-c", QStringLiteral("%1 run %2 --port %3 --format jsonl --quiet "
+                                                     "| head -c 1 >/dev/null")
+                                          .arg(Q714_CLI_PATH, plan, sim)});
+        QVERIFY(shell.waitForFinished(120000));
+        QTRY_COMPARE_WITH_TIMEOUT(recordFiles(bench.DataFolder() + "/records").size(), 1, 30000);
+        const Run list = bench.Q714({"records", "list", "--format", "json"});
+        QCOMPARE(list.Json().value("records").toArray().first().toObject().value("outcome"),
+                 QJsonValue("ABORTED"));
+    }
+
     void aBadPlanReachesNoDevice() {
         Bench bench;
         const QString sim = bench.Simulator("sim-1");
