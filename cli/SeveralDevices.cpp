@@ -170,18 +170,16 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
         QObject::connect(process, &QProcess::readyReadStandardError, [c] {
             takeLines(c->pendingErr, c->process->readAllStandardError(),
                       [&](const QByteArray& line) {
-                          std::fprintf(stderr, "[%s] %s\n", qPrintable(c->port),
-                                       line.constData());
+                          std::fprintf(stderr, "[%s] %s\n", qPrintable(c->port), line.constData());
                           std::fflush(stderr);
                       });
         });
-        QObject::connect(process, &QProcess::finished,
-                         [&running, &status](int code, QProcess::ExitStatus exit) {
-                             status =
-                                 WorseExit(status, exit == QProcess::NormalExit ? code : ExitLink);
-                             if (--running == 0)
-                                 QCoreApplication::quit();
-                         });
+        QObject::connect(
+            process, &QProcess::finished, [&running, &status](int code, QProcess::ExitStatus exit) {
+                status = WorseExit(status, exit == QProcess::NormalExit ? code : ExitLink);
+                if (--running == 0)
+                    QCoreApplication::quit();
+            });
         process->start(QCoreApplication::applicationFilePath(), childArguments(arguments, port));
         if (!process->waitForStarted()) {
             status =
