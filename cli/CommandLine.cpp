@@ -8,14 +8,14 @@
 
 namespace {
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     const char* valueName; // nullptr for a switch
     const char* description;
 };
 
 // Options every command takes.
-const OptionSpec GlobalOptions[] = {
+const OptionEntry GlobalOptions[] = {
     {"port", "path",
      "The adapter's port: a /dev path, a /dev/serial/by-id link or a simulator's "
      "link or name. Several --port run on each at once."},
@@ -30,7 +30,7 @@ const OptionSpec GlobalOptions[] = {
     {"child", nullptr, ""}, // one device of a parent q714 (not shown)
 };
 
-const OptionSpec CommandOptions[] = {
+const OptionEntry CommandOptions[] = {
     {"count", "n", "Number of readings (read: default 1; record)."},
     {"follow", nullptr, "Read until Ctrl+C."},
     {"interval", "ms", "Pause between readings (default 0)."},
@@ -69,7 +69,7 @@ const OptionSpec CommandOptions[] = {
     {"limit", "n", "At most this many records, newest first."},
 };
 
-const QList<CommandSpec> CommandTable = {
+const QList<CommandEntry> CommandTable = {
     {"scan",
      "",
      "The adapters found (port, serial, identity, firmware); powers nothing.",
@@ -158,7 +158,7 @@ const QList<CommandSpec> CommandTable = {
 };
 
 void addOptions(QCommandLineParser& parser) {
-    for (const OptionSpec& o : GlobalOptions) {
+    for (const OptionEntry& o : GlobalOptions) {
         QCommandLineOption option(QString::fromLatin1(o.name), QString::fromUtf8(o.description));
         if (o.valueName)
             option.setValueName(QString::fromLatin1(o.valueName));
@@ -166,7 +166,7 @@ void addOptions(QCommandLineParser& parser) {
             option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);
     }
-    for (const OptionSpec& o : CommandOptions) {
+    for (const OptionEntry& o : CommandOptions) {
         QCommandLineOption option(QString::fromLatin1(o.name), QString::fromUtf8(o.description));
         if (o.valueName)
             option.setValueName(QString::fromLatin1(o.valueName));
@@ -176,17 +176,17 @@ void addOptions(QCommandLineParser& parser) {
     parser.addOption({{"v", "version"}, "Show the version."});
 }
 
-const OptionSpec* optionSpec(const QString& name) {
-    for (const OptionSpec& o : GlobalOptions)
+const OptionEntry* optionEntry(const QString& name) {
+    for (const OptionEntry& o : GlobalOptions)
         if (name == QLatin1String(o.name))
             return &o;
-    for (const OptionSpec& o : CommandOptions)
+    for (const OptionEntry& o : CommandOptions)
         if (name == QLatin1String(o.name))
             return &o;
     return nullptr;
 }
 
-QString optionLine(const OptionSpec& o) {
+QString optionLine(const OptionEntry& o) {
     QString left = QStringLiteral("  --") + QLatin1String(o.name);
     if (o.valueName)
         left += QLatin1Char(' ') + QLatin1String(o.valueName);
@@ -205,11 +205,11 @@ void printGeneralHelp() {
         "and fixed exit statuses (0 done, 1 a check failed, 2 usage, 3 adapter or link,\n"
         "4 encoder refused or silent, 5 file, 130 interrupted). See q714(1) and\n"
         "/usr/share/doc/q714-7r-dravonel-spi/cli.md.\n\nCommands:\n");
-    for (const CommandSpec& c : CommandTable)
+    for (const CommandEntry& c : CommandTable)
         help += (QStringLiteral("  ") + QLatin1String(c.name)).leftJustified(18) +
                 QString::fromUtf8(c.summary) + QLatin1Char('\n');
     help += QStringLiteral("\nOptions of every command:\n");
-    for (const OptionSpec& o : GlobalOptions)
+    for (const OptionEntry& o : GlobalOptions)
         if (*o.description)
             help += optionLine(o) + QLatin1Char('\n');
     help += QStringLiteral("  --help                  This help; q714 <command> --help a "
@@ -217,7 +217,7 @@ void printGeneralHelp() {
     print(help);
 }
 
-void printCommandHelp(const CommandSpec& c) {
+void printCommandHelp(const CommandEntry& c) {
     QString help = QStringLiteral("Usage: q714 [options] ") + QLatin1String(c.name);
     if (*c.arguments)
         help += QLatin1Char(' ') + QLatin1String(c.arguments);
@@ -225,7 +225,7 @@ void printCommandHelp(const CommandSpec& c) {
     if (!c.options.isEmpty()) {
         help += QStringLiteral("\nOptions:\n");
         for (const QString& name : c.options)
-            help += optionLine(*optionSpec(name)) + QLatin1Char('\n');
+            help += optionLine(*optionEntry(name)) + QLatin1Char('\n');
     }
     help += QStringLiteral("\nThe options of every command: q714 --help\n");
     print(help);
@@ -237,8 +237,8 @@ int usageError(const QString& message) {
 }
 
 // The command's own options only, besides the global ones.
-bool optionsFit(const CommandSpec& command, const QCommandLineParser& parser, QString& wrong) {
-    for (const OptionSpec& o : CommandOptions) {
+bool optionsFit(const CommandEntry& command, const QCommandLineParser& parser, QString& wrong) {
+    for (const OptionEntry& o : CommandOptions) {
         if (parser.isSet(QLatin1String(o.name)) &&
             !command.options.contains(QLatin1String(o.name))) {
             wrong = QLatin1String(o.name);
@@ -250,12 +250,12 @@ bool optionsFit(const CommandSpec& command, const QCommandLineParser& parser, QS
 
 } // namespace
 
-const QList<CommandSpec>& Commands() {
+const QList<CommandEntry>& Commands() {
     return CommandTable;
 }
 
-const CommandSpec* FindCommand(const QString& name) {
-    for (const CommandSpec& c : CommandTable)
+const CommandEntry* FindCommand(const QString& name) {
+    for (const CommandEntry& c : CommandTable)
         if (name == QLatin1String(c.name))
             return &c;
     return nullptr;
@@ -273,7 +273,7 @@ int ParseCommandLine(const QStringList& arguments, QCommandLineParser& parser,
         return 0;
     }
     const QString name = positional.value(0);
-    const CommandSpec* command =
+    const CommandEntry* command =
         FindCommand(name == QLatin1String("help") ? positional.value(1) : name);
     if (parser.isSet(QStringLiteral("help")) || name.isEmpty() || name == QLatin1String("help")) {
         if (command)

@@ -8,7 +8,7 @@
 #include <QString>
 #include <QStringList>
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     const char* arguments; // shown after the name in its usage line
     const char* summary;
@@ -20,11 +20,11 @@ struct CommandSpec {
 };
 
 // Every command, in the order of the help text.
-const QList<CommandSpec>& Commands();
-const CommandSpec* FindCommand(const QString& name);
+const QList<CommandEntry>& Commands();
+const CommandEntry* FindCommand(const QString& name);
 
 struct CliRequest {
-    const CommandSpec* command = nullptr;
+    const CommandEntry* command = nullptr;
     QStringList arguments; // after the command's name
     QStringList ports;     // --port, in order
     bool allAdapters = false;

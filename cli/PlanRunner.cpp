@@ -18,7 +18,7 @@ QDateTime now() {
 }
 
 QString unitOf(const PlanStep& step, const QString& measurement) {
-    for (const MeasurementSpec& m : SpecOf(step.kind).measurements)
+    for (const MeasurementEntry& m : EntryOf(step.kind).measurements)
         if (measurement == QLatin1String(m.name))
             return QString::fromUtf8(m.unit);
     return {};
@@ -72,7 +72,7 @@ StepRecord runStep(CommandContext& c, const PlanStep& step, int index, int repet
     record.index = index;
     record.repetition = repetition;
     record.name = step.name;
-    record.kind = QString::fromLatin1(SpecOf(step.kind).name);
+    record.kind = QString::fromLatin1(EntryOf(step.kind).name);
     record.started = now();
     if (step.timeoutS > 0)
         c.front.SetDeadline(std::chrono::steady_clock::now() +

@@ -5,22 +5,22 @@ namespace {
 
 using P = ParameterType;
 
-ParameterSpec optionalKey(const char* key, P type, double minimum, double maximum,
-                          const char* meaning) {
+ParameterEntry optionalKey(const char* key, P type, double minimum, double maximum,
+                           const char* meaning) {
     return {key, type, minimum, maximum, QVariant(), false, meaning};
 }
 
-ParameterSpec keyWithDefault(const char* key, P type, double minimum, double maximum,
-                             const QVariant& value, const char* meaning) {
+ParameterEntry keyWithDefault(const char* key, P type, double minimum, double maximum,
+                              const QVariant& value, const char* meaning) {
     return {key, type, minimum, maximum, value, false, meaning};
 }
 
-ParameterSpec requiredKey(const char* key, P type, double minimum, double maximum,
-                          const char* meaning) {
+ParameterEntry requiredKey(const char* key, P type, double minimum, double maximum,
+                           const char* meaning) {
     return {key, type, minimum, maximum, QVariant(), true, meaning};
 }
 
-const QList<StepKindSpec> Kinds = {
+const QList<StepKindEntry> Kinds = {
     {StepKind::Identify,
      "identify",
      "Connect (switching the supply on when needed) and check the encoder's identity.",
@@ -128,20 +128,20 @@ const QList<StepKindSpec> Kinds = {
 
 } // namespace
 
-const QList<StepKindSpec>& StepKinds() {
+const QList<StepKindEntry>& StepKinds() {
     return Kinds;
 }
 
-const StepKindSpec* FindStepKind(const QString& name) {
-    for (const StepKindSpec& spec : Kinds)
-        if (name == QLatin1String(spec.name))
-            return &spec;
+const StepKindEntry* FindStepKind(const QString& name) {
+    for (const StepKindEntry& entry : Kinds)
+        if (name == QLatin1String(entry.name))
+            return &entry;
     return nullptr;
 }
 
-const StepKindSpec& SpecOf(StepKind kind) {
-    for (const StepKindSpec& spec : Kinds)
-        if (spec.kind == kind)
-            return spec;
+const StepKindEntry& EntryOf(StepKind kind) {
+    for (const StepKindEntry& entry : Kinds)
+        if (entry.kind == kind)
+            return entry;
     return Kinds.first();
 }

@@ -76,21 +76,21 @@ QString valueText(const toml::node& node) {
 
 QStringList kindNames() {
     QStringList names;
-    for (const StepKindSpec& spec : StepKinds())
-        names << QLatin1String(spec.name);
+    for (const StepKindEntry& entry : StepKinds())
+        names << QLatin1String(entry.name);
     return names;
 }
 
-QStringList parameterNames(const StepKindSpec& spec) {
+QStringList parameterNames(const StepKindEntry& entry) {
     QStringList names;
-    for (const ParameterSpec& parameter : spec.parameters)
+    for (const ParameterEntry& parameter : entry.parameters)
         names << QLatin1String(parameter.key);
     return names;
 }
 
-QStringList measurementNames(const StepKindSpec& spec) {
+QStringList measurementNames(const StepKindEntry& entry) {
     QStringList names;
-    for (const MeasurementSpec& measurement : spec.measurements)
+    for (const MeasurementEntry& measurement : entry.measurements)
         names << QLatin1String(measurement.name);
     return names;
 }
@@ -291,28 +291,28 @@ std::optional<Limits> readLimit(const toml::key& name, const toml::node& value,
     return limits;
 }
 
-QString measurementsOf(const StepKindSpec& spec) {
-    const QString kind = QLatin1String(spec.name);
-    if (spec.measurements.isEmpty())
+QString measurementsOf(const StepKindEntry& entry) {
+    const QString kind = QLatin1String(entry.name);
+    if (entry.measurements.isEmpty())
         return QStringLiteral("a %1 step has no measurements").arg(kind);
-    return QStringLiteral("a %1 step has %2").arg(kind, joined(measurementNames(spec)));
+    return QStringLiteral("a %1 step has %2").arg(kind, joined(measurementNames(entry)));
 }
 
-void readLimits(const toml::node& value, const StepKindSpec* spec, PlanStep& step,
+void readLimits(const toml::node& value, const StepKindEntry* entry, PlanStep& step,
                 Problems& problems) {
     const toml::table* table = value.as_table();
     if (!table) {
         problems.WrongType(value, QStringLiteral("limits"), QStringLiteral("a table"));
         return;
     }
-    if (!spec)
+    if (!entry)
         return; // which measurements there are depends on the kind
-    const QStringList known = measurementNames(*spec);
+    const QStringList known = measurementNames(*entry);
     for (auto&& [name, limit] : *table) {
         const QString measurement = fromToml(name.str());
         if (!known.contains(measurement)) {
             problems.At(name.source(), QStringLiteral("unknown measurement %1 (%2)")
-                                           .arg(quoted(measurement), measurementsOf(*spec)));
+                                           .arg(quoted(measurement), measurementsOf(*entry)));
             continue;
         }
         if (const std::optional<Limits> limits = readLimit(name, limit, problems))
@@ -322,7 +322,7 @@ void readLimits(const toml::node& value, const StepKindSpec* spec, PlanStep& ste
 
 // -- the kind's own keys --
 
-std::optional<QVariant> parameterValue(const ParameterSpec& parameter, const toml::node& value,
+std::optional<QVariant> parameterValue(const ParameterEntry& parameter, const toml::node& value,
                                        Problems& problems) {
     const QString key = QLatin1String(parameter.key);
     const double low = parameter.minimum;
@@ -350,7 +350,7 @@ std::optional<QVariant> parameterValue(const ParameterSpec& parameter, const tom
     return std::nullopt;
 }
 
-QVariant defaultOf(const ParameterSpec& parameter) {
+QVariant defaultOf(const ParameterEntry& parameter) {
     switch (parameter.type) {
     case ParameterType::Integer:
         return QVariant::fromValue(parameter.defaultValue.toLongLong());
@@ -364,9 +364,9 @@ QVariant defaultOf(const ParameterSpec& parameter) {
     return {};
 }
 
-void readParameters(const toml::table& table, const StepKindSpec& spec, PlanStep& step,
+void readParameters(const toml::table& table, const StepKindEntry& entry, PlanStep& step,
                     Problems& problems) {
-    for (const ParameterSpec& parameter : spec.parameters) {
+    for (const ParameterEntry& parameter : entry.parameters) {
         const QString key = QLatin1String(parameter.key);
         if (const toml::node* value = table.get(parameter.key)) {
             if (const std::optional<QVariant> converted =
@@ -374,7 +374,7 @@ void readParameters(const toml::table& table, const StepKindSpec& spec, PlanStep
                 step.parameters.insert(key, *converted);
         } else if (parameter.required) {
             problems.At(table.source(), QStringLiteral("missing %1 (required for a %2 step)")
-                                            .arg(quoted(key), QLatin1String(spec.name)));
+                                            .arg(quoted(key), QLatin1String(entry.name)));
         } else if (parameter.defaultValue.isValid()) {
             step.parameters.insert(key, defaultOf(parameter));
         }
@@ -382,31 +382,31 @@ void readParameters(const toml::table& table, const StepKindSpec& spec, PlanStep
 }
 
 // What the table of kinds cannot say: a few kinds have rules of their own.
-void checkKindRules(const toml::table& table, const StepKindSpec& spec, const PlanStep& step,
+void checkKindRules(const toml::table& table, const StepKindEntry& entry, const PlanStep& step,
                     Problems& problems) {
-    if (spec.kind == StepKind::Power && step.parameters.contains(QStringLiteral("volt"))) {
+    if (entry.kind == StepKind::Power && step.parameters.contains(QStringLiteral("volt"))) {
         const double volt = step.Number("volt");
         if (std::fabs(volt - 3.3) > 1e-9 && std::fabs(volt - 5) > 1e-9)
             problems.At(table.get("volt")->source(),
                         QStringLiteral("\"volt\" must be 3.3 or 5, not %1").arg(numberText(volt)));
     }
-    if (spec.kind == StepKind::Config) {
+    if (entry.kind == StepKind::Config) {
         const bool anySetting = std::any_of(
-            spec.parameters.cbegin(), spec.parameters.cend(),
-            [&](const ParameterSpec& parameter) { return table.contains(parameter.key); });
+            entry.parameters.cbegin(), entry.parameters.cend(),
+            [&](const ParameterEntry& parameter) { return table.contains(parameter.key); });
         if (!anySetting)
             problems.At(table.source(), QStringLiteral("a config step needs at least one setting "
                                                        "(%1)")
-                                            .arg(joined(parameterNames(spec))));
+                                            .arg(joined(parameterNames(entry))));
     }
-    if (spec.kind == StepKind::Prompt && step.parameters.contains(QStringLiteral("text")) &&
+    if (entry.kind == StepKind::Prompt && step.parameters.contains(QStringLiteral("text")) &&
         step.Text("text").trimmed().isEmpty())
         problems.At(table.get("text")->source(), QStringLiteral("\"text\" must not be empty"));
 }
 
 // -- a step --
 
-const StepKindSpec* readKind(const toml::table& table, Problems& problems) {
+const StepKindEntry* readKind(const toml::table& table, Problems& problems) {
     const toml::node* value = table.get("kind");
     if (!value) {
         problems.At(table.source(),
@@ -416,17 +416,17 @@ const StepKindSpec* readKind(const toml::table& table, Problems& problems) {
     const std::optional<QString> name = textOf(*value, QStringLiteral("kind"), problems);
     if (!name)
         return nullptr;
-    const StepKindSpec* spec = FindStepKind(*name);
-    if (!spec)
+    const StepKindEntry* entry = FindStepKind(*name);
+    if (!entry)
         problems.At(value->source(), QStringLiteral("unknown kind %1 (known: %2)")
                                          .arg(valueText(*value), joined(kindNames())));
-    return spec;
+    return entry;
 }
 
-void checkStepKeys(const toml::table& table, const StepKindSpec* spec, Problems& problems) {
-    if (!spec)
+void checkStepKeys(const toml::table& table, const StepKindEntry* entry, Problems& problems) {
+    if (!entry)
         return; // which keys belong to the step depends on its kind
-    const QStringList own = parameterNames(*spec);
+    const QStringList own = parameterNames(*entry);
     for (auto&& [key, value] : table) {
         const QString name = fromToml(key.str());
         if (StepKeys.contains(name) || own.contains(name))
@@ -436,14 +436,14 @@ void checkStepKeys(const toml::table& table, const StepKindSpec* spec, Problems&
         problems.At(key.source(),
                     QStringLiteral("unknown key %1 for a %2 step (%3; every step: "
                                    "%4)")
-                        .arg(quoted(name), QLatin1String(spec->name), ownKeys, joined(StepKeys)));
+                        .arg(quoted(name), QLatin1String(entry->name), ownKeys, joined(StepKeys)));
     }
 }
 
-void readCommonKeys(const toml::table& table, const StepKindSpec* spec, PlanStep& step,
+void readCommonKeys(const toml::table& table, const StepKindEntry* entry, PlanStep& step,
                     Problems& problems) {
-    if (spec)
-        step.name = QLatin1String(spec->name);
+    if (entry)
+        step.name = QLatin1String(entry->name);
     if (const toml::node* value = table.get("name"))
         if (const auto name = nonEmptyTextOf(*value, QStringLiteral("name"), problems))
             step.name = *name;
@@ -454,20 +454,20 @@ void readCommonKeys(const toml::table& table, const StepKindSpec* spec, PlanStep
     if (const toml::node* value = table.get("on_failure"))
         readOnFailure(*value, step, problems);
     if (const toml::node* value = table.get("limits"))
-        readLimits(*value, spec, step, problems);
+        readLimits(*value, entry, step, problems);
 }
 
 PlanStep readStep(const toml::table& table, Problems& problems) {
     PlanStep step;
     step.line = static_cast<int>(table.source().begin.line);
-    const StepKindSpec* spec = readKind(table, problems);
-    if (spec)
-        step.kind = spec->kind;
-    readCommonKeys(table, spec, step, problems);
-    checkStepKeys(table, spec, problems);
-    if (spec) {
-        readParameters(table, *spec, step, problems);
-        checkKindRules(table, *spec, step, problems);
+    const StepKindEntry* entry = readKind(table, problems);
+    if (entry)
+        step.kind = entry->kind;
+    readCommonKeys(table, entry, step, problems);
+    checkStepKeys(table, entry, problems);
+    if (entry) {
+        readParameters(table, *entry, step, problems);
+        checkKindRules(table, *entry, step, problems);
     }
     return step;
 }

@@ -49,7 +49,7 @@ enum class StepKind {
 
 enum class ParameterType { Integer, Number, Boolean, Text };
 
-struct ParameterSpec {
+struct ParameterEntry {
     const char* key;
     ParameterType type;
     double minimum; // Integer and Number
@@ -59,24 +59,24 @@ struct ParameterSpec {
     const char* meaning;
 };
 
-struct MeasurementSpec {
+struct MeasurementEntry {
     const char* name;
     const char* unit;
     const char* meaning;
 };
 
-struct StepKindSpec {
+struct StepKindEntry {
     StepKind kind;
     const char* name; // as written in a plan: "identify", "preset-mt", ...
     const char* meaning;
-    QList<ParameterSpec> parameters;
-    QList<MeasurementSpec> measurements;
+    QList<ParameterEntry> parameters;
+    QList<MeasurementEntry> measurements;
 };
 
 // Every kind, in the order of the documentation.
-const QList<StepKindSpec>& StepKinds();
-const StepKindSpec* FindStepKind(const QString& name);
-const StepKindSpec& SpecOf(StepKind kind);
+const QList<StepKindEntry>& StepKinds();
+const StepKindEntry* FindStepKind(const QString& name);
+const StepKindEntry& EntryOf(StepKind kind);
 
 enum class OnFailure { Stop, Continue };
 

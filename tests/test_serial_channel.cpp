@@ -53,7 +53,7 @@ private slots:
         QCOMPARE(exchange("r", 0, 0), QByteArray("Q7R00417\r"));
     }
 
-    // The spec'd rule for an expected length: the exchange ends at 7 bytes,
+    // The rule for an expected length: the exchange ends at 7 bytes,
     // and what follows in time is taken for the next command's reply. The
     // identity probe therefore takes its whole line (next test).
     void bytesAfterTheExpectedLengthBeginTheNextReply() {

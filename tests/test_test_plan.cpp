@@ -453,12 +453,12 @@ private slots:
 
     void stepKindTableIsConsistent() {
         QStringList names;
-        for (const StepKindSpec& spec : StepKinds()) {
-            names << QLatin1String(spec.name);
-            QCOMPARE(FindStepKind(QLatin1String(spec.name)), &spec);
-            QCOMPARE(SpecOf(spec.kind).name, spec.name);
+        for (const StepKindEntry& entry : StepKinds()) {
+            names << QLatin1String(entry.name);
+            QCOMPARE(FindStepKind(QLatin1String(entry.name)), &entry);
+            QCOMPARE(EntryOf(entry.kind).name, entry.name);
             QStringList keys;
-            for (const ParameterSpec& parameter : spec.parameters) {
+            for (const ParameterEntry& parameter : entry.parameters) {
                 keys << QLatin1String(parameter.key);
                 const QVariant value = parameter.defaultValue;
                 if (!value.isValid())
@@ -493,17 +493,17 @@ private slots:
             QVERIFY2(limits.contains(QLatin1String(key)), key);
         for (const char* outcome : {"`PASS`", "`FAIL`", "`ERROR`", "`ABORTED`"})
             QVERIFY2(document.contains(QLatin1String(outcome)), outcome);
-        for (const StepKindSpec& spec : StepKinds())
-            checkKindSection(document, spec);
+        for (const StepKindEntry& entry : StepKinds())
+            checkKindSection(document, entry);
     }
 
 private:
-    void checkKindSection(const QString& document, const StepKindSpec& spec) {
-        const QString heading = QStringLiteral("### `%1`").arg(QLatin1String(spec.name));
+    void checkKindSection(const QString& document, const StepKindEntry& entry) {
+        const QString heading = QStringLiteral("### `%1`").arg(QLatin1String(entry.name));
         QVERIFY2(document.contains(QLatin1Char('\n') + heading + QLatin1Char('\n')),
                  qPrintable(heading));
         const Rows rows = rowsOfSection(document, heading);
-        for (const ParameterSpec& parameter : spec.parameters) {
+        for (const ParameterEntry& parameter : entry.parameters) {
             const QString where = heading + QStringLiteral(" key ") + QLatin1String(parameter.key);
             const QStringList cells = rows.value(QLatin1String(parameter.key));
             QVERIFY2(cells.size() >= 4, qPrintable(where));
@@ -514,7 +514,7 @@ private:
                          qPrintable(where + " range"));
             QVERIFY2(cells[2] == defaultWord(parameter), qPrintable(where + " default"));
         }
-        for (const MeasurementSpec& measurement : spec.measurements) {
+        for (const MeasurementEntry& measurement : entry.measurements) {
             const QString where =
                 heading + QStringLiteral(" measurement ") + QLatin1String(measurement.name);
             const QStringList cells = rows.value(QLatin1String(measurement.name));
@@ -523,10 +523,10 @@ private:
             QVERIFY2(cells[0] == (unit.isEmpty() ? QStringLiteral("—") : unit),
                      qPrintable(where + " unit"));
         }
-        QCOMPARE(rows.size(), spec.parameters.size() + spec.measurements.size());
+        QCOMPARE(rows.size(), entry.parameters.size() + entry.measurements.size());
     }
 
-    static QString defaultWord(const ParameterSpec& parameter) {
+    static QString defaultWord(const ParameterEntry& parameter) {
         if (parameter.required)
             return QStringLiteral("required");
         const QVariant value = parameter.defaultValue;
