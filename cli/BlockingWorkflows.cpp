@@ -94,3 +94,19 @@ DebugRecordingRun RecordDebugRows(FrontEnd& front, QFile& file,
     }
     return run;
 }
+
+ZeroRun SetZeroAndVerify(FrontEnd& front) {
+    SetZeroHooks hooks;
+    hooks.refreshSettings = [&front] {
+        const EncoderSettings settings = ReadEncoderSettings(front);
+        return settings.positionOffset ? QString::number(*settings.positionOffset)
+                                       : QStringLiteral("(unreadable)");
+    };
+    hooks.takeReading = [&front] { return TakeReading({}, front).positionRead; };
+    ZeroRun run;
+    run.zero = SetZeroHere(front, hooks);
+    quint32 offset = 0;
+    run.verified =
+        run.zero.done && Dravonel_ReadPositionOffset(offset) && offset == run.zero.newOffset;
+    return run;
+}

@@ -2,6 +2,7 @@
 // The workflows that the window paces with its timers, run to their end in
 // one call, for the commands and the test plans of q714.
 
+#include "Configuration.h"
 #include "PositionNoise.h"
 #include "SelfCalibration.h"
 
@@ -47,3 +48,12 @@ struct DebugRecordingRun {
 DebugRecordingRun RecordDebugRows(FrontEnd& front, QFile& file,
                                   const std::function<bool(qint64 rows)>& more,
                                   const std::function<void(qint64 rows)>& progress);
+
+struct ZeroRun {
+    SetZeroResult zero;
+    bool verified = false; // the encoder reads back the new offset
+};
+
+// Set zero here, the settings and the position read through the encoder
+// rather than the window, then the offset read back.
+ZeroRun SetZeroAndVerify(FrontEnd& front);

@@ -1,6 +1,7 @@
 // config (get, set, dump, restore, verify), zero, preset-mt, store and
 // factory-reset.
 #include "AdapterWorkflows.h"
+#include "BlockingWorkflows.h"
 #include "Commands.h"
 #include "ConfigFile.h"
 #include "Configuration.h"
@@ -244,18 +245,11 @@ int RunConfig(CommandContext& c) {
 int RunZero(CommandContext& c) {
     if (!Confirm(c, QStringLiteral("Make the current position the encoder's zero and store it?")))
         return ExitUsage;
-    SetZeroHooks hooks;
-    hooks.refreshSettings = [&c] {
-        const EncoderSettings settings = ReadEncoderSettings(c.front);
-        return settings.positionOffset ? QString::number(*settings.positionOffset)
-                                       : QStringLiteral("(unreadable)");
-    };
-    hooks.takeReading = [&c] { return TakeReading({}, c.front).positionRead; };
-    const SetZeroResult zero = SetZeroHere(c.front, hooks);
+    const ZeroRun run = SetZeroAndVerify(c.front);
+    const SetZeroResult& zero = run.zero;
     if (!zero.done)
         return Fail(ExitEncoder, QStringLiteral("nothing was written"));
-    quint32 offset = 0;
-    const bool verified = Dravonel_ReadPositionOffset(offset) && offset == zero.newOffset;
+    const bool verified = run.verified;
     c.out.Result(
         ResultOf(c, {{"previous_offset", double(zero.previousOffset)},
                      {"singleturn", double(zero.singleturn)},

@@ -56,6 +56,14 @@ int openStore(const CliRequest& request, RecordStore& store) {
     return Fail(ExitLink, QStringLiteral("the record store cannot be reached: ") + problem);
 }
 
+// The filter of the options and the store open: 0, or the exit status after
+// a message.
+int openFiltered(const CliRequest& request, RecordFilter& filter, RecordStore& store) {
+    if (!filterOf(request, filter))
+        return ExitUsage;
+    return openStore(request, store);
+}
+
 QJsonObject summaryJson(const RecordSummary& s) {
     return Output::Tagged(QStringLiteral("record"), {{"run_id", s.runId},
                                                      {"station", s.station},
@@ -75,10 +83,8 @@ QString summaryText(const RecordSummary& s) {
 
 int list(const CliRequest& request) {
     RecordFilter filter;
-    if (!filterOf(request, filter))
-        return ExitUsage;
     RecordStore store;
-    if (const int status = openStore(request, store))
+    if (const int status = openFiltered(request, filter, store))
         return status;
     QString problem;
     const std::optional<QList<RecordSummary>> found = store.List(filter, problem);
@@ -149,10 +155,8 @@ int show(const CliRequest& request) {
 
 int exportRecords(const CliRequest& request) {
     RecordFilter filter;
-    if (!filterOf(request, filter))
-        return ExitUsage;
     RecordStore store;
-    if (const int status = openStore(request, store))
+    if (const int status = openFiltered(request, filter, store))
         return status;
     QString problem;
     const std::optional<QList<RunRecord>> records = store.LoadAll(filter, problem);

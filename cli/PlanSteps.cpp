@@ -159,22 +159,14 @@ StepResult config(CommandContext& c, const PlanStep& step, PlanRunState& state) 
 }
 
 StepResult zero(CommandContext& c, const PlanStep&, PlanRunState& state) {
-    SetZeroHooks hooks;
-    hooks.refreshSettings = [&c] {
-        const EncoderSettings settings = ReadEncoderSettings(c.front);
-        return settings.positionOffset ? QString::number(*settings.positionOffset)
-                                       : QStringLiteral("(unreadable)");
-    };
-    hooks.takeReading = [&c] { return TakeReading({}, c.front).positionRead; };
-    const SetZeroResult zeroed = SetZeroHere(c.front, hooks);
-    if (!zeroed.done)
+    const ZeroRun run = SetZeroAndVerify(c.front);
+    if (!run.zero.done)
         return StepResult::Error(QStringLiteral("the zero was not set: ") + lastError());
-    state.written.insert(QStringLiteral("position_offset"), zeroed.newOffset);
-    StepResult result;
-    result.values << qMakePair(QStringLiteral("new_offset"), double(zeroed.newOffset));
-    quint32 offset = 0;
-    if (!Dravonel_ReadPositionOffset(offset) || offset != zeroed.newOffset)
+    state.written.insert(QStringLiteral("position_offset"), run.zero.newOffset);
+    if (!run.verified)
         return StepResult::Error(QStringLiteral("the encoder does not hold the new offset"));
+    StepResult result;
+    result.values << qMakePair(QStringLiteral("new_offset"), double(run.zero.newOffset));
     return result;
 }
 
