@@ -1,7 +1,7 @@
 // The debug record readout against simulated encoders of every firmware
 // generation: the latch each one takes, the exact register sequence, and known
 // answers of the block and protocol-4 layouts.
-#include "EncoderSimSuite.h"
+#include "EncoderSim.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Position and status frames: CRC-8 known answers, raw frames of every layout
 // (scripted and from simulated encoders), the adapter's "d" reply, the second
 // channel of two-ring encoders, and IntToBin.
-#include "EncoderSimSuite.h"
+#include "EncoderSim.h"
 
 namespace {
 // The encoder kind that an identification would leave behind.

@@ -1,7 +1,7 @@
 // Identification against simulated encoders of every generation: type,
 // resolution, register map, presence probes, serial number and firmware
 // version, and every way the identification fails.
-#include "EncoderSimSuite.h"
+#include "EncoderSim.h"
 
 namespace {
 // MT-arc, persistent status, signal level, time-out, runtime log, firmware.

@@ -1,7 +1,7 @@
 // Named encoder operations against the simulated encoder: the commands they
 // send on both register maps, result conversions, self-calibration start and
 // results, the multi-turn preset and the write-access status.
-#include "EncoderSimSuite.h"
+#include "EncoderSim.h"
 
 using Operation = bool (*)();
 Q_DECLARE_METATYPE(Operation)

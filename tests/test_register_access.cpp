@@ -1,7 +1,7 @@
 // Register access through the simulated adapter: exact command texts, every
 // reply class of reads and writes, the protocol reset in front of each write,
 // and a missing or silent adapter.
-#include "EncoderSimSuite.h"
+#include "EncoderSim.h"
 
 using Bytes = std::array<quint8, 4>;
 

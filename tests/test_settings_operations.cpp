@@ -1,7 +1,7 @@
 // The encoder operations of the settings workflows against the simulated
 // encoder: the commands they send on both register maps and their log
 // markers (the window suites cover the rest through the tabs).
-#include "EncoderSimSuite.h"
+#include "EncoderSim.h"
 
 class TestSettingsOperations : public QObject {
     Q_OBJECT

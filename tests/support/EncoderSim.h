@@ -1,8 +1,8 @@
 #pragma once
-// Set-up shared by the encoder-protocol suites: a simulated adapter with a
-// powered encoder of one catalogue model, served on a real pseudo-terminal
-// and opened as the program's port; channel and protocol state start fresh
-// and are put back afterwards.
+// Set-up shared by the encoder-protocol and workflow suites: a simulated
+// adapter with a powered encoder of one catalogue model, served on a real
+// pseudo-terminal and opened as the program's port; channel and protocol
+// state start fresh and are put back afterwards.
 #include "Q714_SPI_Dravonel.h"
 #include "Serial_driver.h"
 #include "SimFixture.h"

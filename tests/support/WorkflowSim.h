@@ -1,42 +1,19 @@
 #pragma once
-// Set-up of the workflow suites: a simulated adapter with an encoder of one
-// catalogue model on a real pseudo-terminal, opened as the program's port
-// with its supply on, a recording front-end, and fresh channel and protocol
-// state (put back afterwards).
+// Set-up of the workflow suites: the encoder suites' simulated adapter and
+// encoder (EncoderSim) with a recording front-end besides.
 
 #include "Connect.h"
-#include "Q714_SPI_Dravonel.h"
+#include "EncoderSim.h"
 #include "RecordingFrontEnd.h"
-#include "Serial_driver.h"
-#include "SimFixture.h"
 
-using Commands = QList<QByteArray>;
-
-class WorkflowSim {
+class WorkflowSim : public EncoderSim {
 public:
-    explicit WorkflowSim(const char* model = "t2-mt17") : fixture(model) {
-        ResetSerialDriverState();
-        ResetEncoderProtocolState();
-        ready = fixture.OpenChannel();
-        fixture.Adapter().SetSupplyOn(true);
-    }
-    ~WorkflowSim() {
-        ResetSerialDriverState();
-        ResetEncoderProtocolState();
-    }
+    using EncoderSim::EncoderSim;
 
-    bool Ready() const { return ready; }
-    SimFixture& Fixture() { return fixture; }
-    SimulatedAdapter& Adapter() { return fixture.Adapter(); }
-    template <typename F> auto encoder(F&& f) { return fixture.Adapter().WithEncoder(f); }
-    void Script(const QByteArray& command, const QByteArray& reply) {
-        fixture.Adapter().OverrideReply(command, reply);
-    }
-    Commands Sent() { return fixture.Adapter().ReceivedCommands(); }
+    template <typename F> auto encoder(F&& f) { return Adapter().WithEncoder(f); }
     // Forgets the commands, log lines and alerts so far.
     void Forget() {
-        fixture.Adapter().ClearReceivedCommands();
-        CommLogText.clear();
+        EncoderSim::Forget();
         front.Forget();
     }
     // Connects the encoder, then forgets the connect's traffic and log.
@@ -49,12 +26,8 @@ public:
     void Silence() {
         FaultSettings silent;
         silent.silent = true;
-        fixture.Server().SetFaults(silent);
+        Fixture().Server().SetFaults(silent);
     }
 
     RecordingFrontEnd front;
-
-private:
-    SimFixture fixture;
-    bool ready = false;
 };
