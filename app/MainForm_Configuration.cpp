@@ -4,7 +4,9 @@
 // tab-change handler that refreshes the Configuration and Self-Calibration
 // tabs from the encoder.
 #include "Configuration.h"
+#include "EditNumbers.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
+#include "TypedNumber.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -91,9 +93,13 @@ void TMainForm::btnUlvaxSetZeroClick() {
     lblUlvaxZeroStatus->setText(NoStatus);
     lblUlvaxZeroStatus->repaint();
     SetZeroHooks hooks;
-    hooks.refreshSettings = [this] {
+    hooks.refreshSettings = [this]() -> ZeroReference {
         PageChange();
-        return edPosOffset->text();
+        const TypedNumber typed = ParseTypedNumber(edPosOffset->text());
+        if (typed.NumberOrBlank())
+            return {typed.ValueOr(0), {}};
+        return {std::nullopt, InvalidSettingText(SettingName(EncoderSetting::PositionOffset),
+                                                 edPosOffset->text())};
     };
     hooks.takeReading = [this] {
         btnReadEncoderClick();

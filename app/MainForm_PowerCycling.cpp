@@ -71,7 +71,7 @@ void TMainForm::timerOnOffTimer() {
     PowerCycleHooks hooks;
     hooks.takeReading = [this] { btnReadEncoderClick(); };
     hooks.position = [this] { return EncoderPosition_unit; };
-    hooks.cyclesLeft = [this] { return seSteviloIzklopov->text(); };
+    hooks.cyclesLeft = [this] { return qint64(seSteviloIzklopov->value()); };
     if (PowerCyclePhase(PowerCycling, cbCiklirajStacionarno->isChecked(), Format(), Front(), hooks)
             .switchedOn)
         seSteviloIzklopov->setValue(seSteviloIzklopov->value() - 1);

@@ -1,6 +1,7 @@
 // The Self-Calibration tab: starting a run with its arc and time-out, the
 // progress timer that waits for its end, and "Read status", which shows the
 // status bits as coloured panels together with the results.
+#include "EditNumbers.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 #include "Q714_SPI_Dravonel.h"
 #include "SelfCalibration.h"
@@ -16,17 +17,17 @@
 
 namespace {
 
-QRgb colourOf(PanelColour colour) {
-    switch (colour) {
-    case PanelColour::Red:
+QRgb colourOf(SelfCalSignal signal) {
+    switch (signal) {
+    case SelfCalSignal::Fault:
         return 0xFF0000;
-    case PanelColour::BrightGreen:
+    case SelfCalSignal::Positive:
         return 0x00FF00;
-    case PanelColour::Orange:
+    case SelfCalSignal::Notice:
         return 0xFFAA00;
-    case PanelColour::Green:
+    case SelfCalSignal::Done:
         return 0x008000;
-    case PanelColour::Gray:
+    case SelfCalSignal::Off:
         break;
     }
     return 0x808080;
@@ -48,7 +49,7 @@ std::array<QLabel*, SelfCalPanelCount> statusPanels(const TMainForm& f) {
     return panels;
 }
 
-SelfCalField fieldOf(const QLineEdit* edit) {
+SelfCalEdit editOf(const QLineEdit* edit) {
     return {edit->isEnabled(), edit->text()};
 }
 
@@ -92,19 +93,20 @@ void TMainForm::RefreshSelfCalibrationPage() {
 // Numbers are checked before anything is sent; the read cycle pauses until
 // the run has ended.
 void TMainForm::btnSelfCalStartClick() {
-    const std::optional<SelfCalPlan> plan =
-        PlanSelfCalibration(fieldOf(edSelfCalArc), fieldOf(edSelfCalTimeout), Front());
-    if (!plan)
+    const std::optional<SelfCalEdits> edits =
+        SelfCalOptionsOf(editOf(edSelfCalArc), editOf(edSelfCalTimeout), Front());
+    if (!edits)
         return;
-    if (plan->timeoutReplaced)
-        edSelfCalTimeout->setText(QString::number(plan->timeout));
+    if (edits->timeoutShown)
+        edSelfCalTimeout->setText(QString::number(*edits->timeoutShown));
+    const SelfCalOptions& options = edits->options;
     EnableConstReading = false;
     for (QLabel* panel : statusPanels(*this))
-        SetPanelColor(panel, colourOf(PanelColour::Gray));
+        SetPanelColor(panel, colourOf(SelfCalSignal::Off));
     SelfCalRun run;
-    if (!StartSelfCalibration(*plan, run, Front()))
+    if (!StartSelfCalibration(options, run, Front()))
         return;
-    pbSelfCalProgress->setMaximum(plan->ticks);
+    pbSelfCalProgress->setMaximum(SelfCalProgressTicks(options.timeoutS));
     SelfCalResultStart = run.resultsAtStart;
     SelfCalCounterStart = run.counterAtStart;
     mmSelfCalStatus->setPlainText(SelfCalStartStatusText());
@@ -132,7 +134,7 @@ void TMainForm::btnSelfCalReadStatusClick() {
     const SelfCalReport report = ReadSelfCalibrationStatus(SelfCalCounterStart, Front());
     if (!report.read)
         return;
-    mmSelfCalStatus->setPlainText(report.text);
+    mmSelfCalStatus->setPlainText(SelfCalReportText(report));
     const std::array<QLabel*, SelfCalPanelCount> panels = statusPanels(*this);
     for (int panel = 0; panel < SelfCalPanelCount; ++panel) {
         if (report.panels[panel])

@@ -13,18 +13,17 @@ constexpr int SelfCalTickMs = 500;
 constexpr int SupplyRefreshEvery = 1001; // rows between two supply states of a recording
 } // namespace
 
-CalibrationRun CalibrateAndWait(FrontEnd& front, const SelfCalField& arc,
-                                const SelfCalField& timeout,
+CalibrationRun CalibrateAndWait(FrontEnd& front, const SelfCalOptions& options,
                                 const std::function<void(int tick, int ticks)>& tick) {
     CalibrationRun calibration;
-    calibration.plan = PlanSelfCalibration(arc, timeout, front);
-    if (!calibration.plan)
+    calibration.applied = ApplySelfCalSettings(options, calibration.inEffect, front);
+    if (!calibration.applied)
         return calibration;
     SelfCalRun run;
-    calibration.started = StartSelfCalibration(*calibration.plan, run, front);
+    calibration.started = StartSelfCalibration({}, run, front); // with what was just set
     if (!calibration.started)
         return calibration;
-    const int ticks = calibration.plan->ticks;
+    const int ticks = SelfCalProgressTicks(calibration.inEffect.timeout);
     for (int t = 1; t <= ticks; ++t) {
         front.Wait(SelfCalTickMs);
         if (tick)
@@ -97,10 +96,13 @@ DebugRecordingRun RecordDebugRows(FrontEnd& front, QFile& file,
 
 ZeroRun SetZeroAndVerify(FrontEnd& front) {
     SetZeroHooks hooks;
-    hooks.refreshSettings = [&front] {
+    hooks.refreshSettings = [&front]() -> ZeroReference {
         const EncoderSettings settings = ReadEncoderSettings(front);
-        return settings.positionOffset ? QString::number(*settings.positionOffset)
-                                       : QStringLiteral("(unreadable)");
+        if (settings.positionOffset)
+            return {*settings.positionOffset, {}};
+        return {std::nullopt,
+                QStringLiteral("The position offset could not be read: ") +
+                    QString(LastError).replace(QLatin1String("\r\n"), QLatin1String(" "))};
     };
     hooks.takeReading = [&front] { return TakeReading({}, front).positionRead; };
     ZeroRun run;

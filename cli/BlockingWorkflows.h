@@ -14,16 +14,18 @@ class FrontEnd;
 class QFile;
 
 struct CalibrationRun {
-    std::optional<SelfCalPlan> plan; // empty: the arc or time-out was refused (logged)
-    bool started = false;            // false: the results could not be read before it
-    bool stopped = false;            // the front end stopped waiting; the encoder goes on
-    SelfCalReport report;            // read once the run has ended
+    bool applied = false;     // false: the arc or time-out could not be set (alerted)
+    SelfCalSettings inEffect; // the arc and time-out the run used, as read back
+    bool started = false;     // false: the results could not be read before it
+    bool stopped = false;     // the front end stopped waiting; the encoder goes on
+    SelfCalReport report;     // read once the run has ended
 };
 
-// Starts the self-calibration and waits for its end in steps of 500 ms,
-// calling `tick` after each, then reads its status.
-CalibrationRun CalibrateAndWait(FrontEnd& front, const SelfCalField& arc,
-                                const SelfCalField& timeout,
+// Sets the arc and time-out of `options` and reads them back, starts the
+// self-calibration with them and waits for its end in steps of 500 ms
+// (1.2 times the time-out in effect), calling `tick` after each, then
+// reads its status.
+CalibrationRun CalibrateAndWait(FrontEnd& front, const SelfCalOptions& options,
                                 const std::function<void(int tick, int ticks)>& tick);
 
 struct NoiseRun {

@@ -13,6 +13,7 @@
 #include "Reading.h"
 #include "Session.h"
 #include "SettingsMap.h"
+#include "TypedNumber.h"
 
 #include <QFile>
 #include <QJsonArray>

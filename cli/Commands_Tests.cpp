@@ -34,9 +34,9 @@ const char* const PanelNames[SelfCalPanelCount] = {
 QJsonObject panelsJson(const SelfCalReport& report) {
     QJsonObject panels;
     for (int panel = 0; panel < SelfCalPanelCount; ++panel) {
-        const std::optional<PanelColour> colour = report.panels[panel];
-        if (colour)
-            panels.insert(QLatin1String(PanelNames[panel]), *colour != PanelColour::Gray);
+        const std::optional<SelfCalSignal> signal = report.panels[panel];
+        if (signal)
+            panels.insert(QLatin1String(PanelNames[panel]), *signal != SelfCalSignal::Off);
     }
     return panels;
 }
@@ -89,37 +89,45 @@ double degreesOf(qint64 counts) {
 
 int RunCalibrate(CommandContext& c) {
     qint64 arc = 0, timeout = 0;
-    if (!NumberOption(c, "arc", 0, 65535, 0, arc) ||
-        !NumberOption(c, "timeout", 0, 255, 0, timeout))
+    if (!NumberOption(c, "arc", SelfCalArcMinDeg, SelfCalArcMaxDeg, 0, arc) ||
+        !NumberOption(c, "timeout", SelfCalTimeoutMinS, SelfCalTimeoutMaxS, 0, timeout))
         return ExitUsage;
-    const SelfCalField arcField{c.request.IsSet("arc"), c.request.Value("arc")};
-    const SelfCalField timeoutField{c.request.IsSet("timeout") && Present_SELF_CAL_TIMEOUT,
-                                    c.request.Value("timeout")};
+    SelfCalOptions options;
+    if (c.request.IsSet("arc"))
+        options.arcDeg = static_cast<quint16>(arc);
+    if (c.request.IsSet("timeout"))
+        options.timeoutS = static_cast<quint8>(timeout);
+    if (const QString problem = SelfCalOptionsProblem(options); !problem.isEmpty())
+        return Fail(ExitUsage, problem + QStringLiteral("; nothing was written"));
     ProgressReport progress(c, QStringLiteral("calibrate"), 1);
-    const CalibrationRun run =
-        CalibrateAndWait(c.front, arcField, timeoutField, [&progress](int tick, int ticks) {
-            progress.SetTotal(ticks);
-            progress.Step(tick);
-        });
-    if (!run.plan)
-        return ExitUsage;
+    const CalibrationRun run = CalibrateAndWait(c.front, options, [&progress](int tick, int ticks) {
+        progress.SetTotal(ticks);
+        progress.Step(tick);
+    });
+    if (!run.applied)
+        return Fail(ExitEncoder, QStringLiteral("the arc and time-out could not be set; the "
+                                                "self-calibration was not started"));
     if (!run.started)
         return Fail(ExitEncoder, QStringLiteral("the self-calibration could not be started"));
     if (run.stopped)
         return Fail(ExitInterrupted, QStringLiteral("interrupted: the encoder goes on calibrating "
                                                     "and answers again when it is done"));
     const SelfCalReport& report = run.report;
-    const std::optional<SelfCalPlan>& plan = run.plan;
     if (!report.read)
         return Fail(ExitEncoder, QStringLiteral("the self-calibration status could not be read"));
-    c.out.Result(ResultOf(c, {{"arc", double(plan->arc)},
-                              {"timeout_s", double(plan->timeout)},
-                              {"status", double(SelfCalStatus)},
-                              {"results", QJsonArray::fromStringList(report.text.split('\n'))},
-                              {"panels", panelsJson(report)},
-                              {"finished", report.finished},
-                              {"successful", report.successful}}),
-                 report.text.split(QLatin1Char('\n')));
+    const SelfCalSettings& used = run.inEffect;
+    const QString text = SelfCalReportText(report);
+    c.out.Result(
+        ResultOf(c, {{"arc", double(*used.arc)},
+                     {"arc_written", options.arcDeg.has_value()},
+                     {"timeout_s", used.timeout ? QJsonValue(double(*used.timeout)) : QJsonValue()},
+                     {"timeout_written", options.timeoutS.has_value()},
+                     {"status", double(report.status)},
+                     {"results", QJsonArray::fromStringList(text.split(QLatin1Char('\n')))},
+                     {"panels", panelsJson(report)},
+                     {"finished", report.finished},
+                     {"successful", report.successful}}),
+        text.split(QLatin1Char('\n')));
     return report.successful ? ExitDone : ExitCheckFailed;
 }
 
@@ -224,24 +232,31 @@ int RunPowerCycle(CommandContext& c) {
     PowerCycleHooks hooks;
     hooks.takeReading = read;
     hooks.position = [&position] { return position; };
-    hooks.cyclesLeft = [&left] { return QString::number(left); };
+    hooks.cyclesLeft = [&left] { return left; };
     ProgressReport progress(c, QStringLiteral("power-cycle"), cycles);
     qint64 jumps = 0;
-    while (left > 0 && !Interrupted()) {
-        c.front.Wait(PowerCyclePhaseMs(int(shortest), int(longest), random));
-        if (Interrupted())
-            break;
-        const PowerCycleStep step = PowerCyclePhase(state, stationary, format, c.front, hooks);
-        for (const QString& jump : step.jumps) {
+    const auto report = [&](const QStringList& found) {
+        for (const QString& jump : found) {
             ++jumps;
             c.out.Item(Output::Tagged(QStringLiteral("jump"), {{"cycles_left", double(left)},
                                                                {"position_deg", position},
                                                                {"text", jump}}),
                        jump);
         }
+    };
+    const auto phase = [&] {
+        c.front.Wait(PowerCyclePhaseMs(int(shortest), int(longest), random));
+        return !Interrupted();
+    };
+    while (left > 0 && phase()) {
+        const PowerCycleStep step = PowerCyclePhase(state, stationary, format, c.front, hooks);
+        report(step.jumps);
         if (step.switchedOn)
             progress.Step(cycles - --left);
     }
+    // The last power-up is checked like every other one.
+    if (left == 0 && state.PowerOnStatus && phase())
+        report(CheckPowerUp(state, stationary, format, c.front, hooks));
     const bool interrupted = Interrupted();
     if (!state.PowerOnStatus) // stopped in an off-phase: the supply goes back on
         PowerOnEncoder(c.session.Voltage(), c.front);

@@ -17,13 +17,6 @@ QDateTime now() {
     return QDateTime::currentDateTimeUtc();
 }
 
-QString unitOf(const PlanStep& step, const QString& measurement) {
-    for (const MeasurementEntry& m : EntryOf(step.kind).measurements)
-        if (measurement == QLatin1String(m.name))
-            return QString::fromUtf8(m.unit);
-    return {};
-}
-
 void fillDevice(RunRecord& record, const Session& session) {
     const AdapterIdentity& adapter = session.Adapter();
     record.port = adapter.location;
@@ -100,28 +93,38 @@ QString endMessage(const StepRecord& last, bool stoppedEarly) {
 } // namespace
 
 void JudgeMeasurements(const PlanStep& step, const StepResult& result, StepRecord& record) {
-    QStringList failing, missing;
-    for (const auto& [name, value] : result.values) {
+    QStringList failing, missing, undeclared;
+    for (const auto& [measure, value] : result.values) {
+        const MeasurementEntry* entry = FindMeasurement(step.kind, measure);
+        if (!entry) { // a step reports only its kind's measurements
+            undeclared << QString::number(int(measure));
+            continue;
+        }
         Measurement m;
-        m.name = name;
+        m.name = QLatin1String(entry->name);
         m.value = value;
-        m.unit = unitOf(step, name);
-        m.limits = step.limits.value(name);
+        m.unit = QString::fromUtf8(entry->unit);
+        m.limits = step.limits.value(measure);
         m.outcome = m.limits.Judge(value);
         m.marginal = m.outcome == Outcome::Pass && m.limits.Marginal(value);
         m.time = now();
         if (m.outcome != Outcome::Pass)
-            failing << QStringLiteral("%1 = %2 %3").arg(name).arg(value).arg(m.unit).trimmed();
+            failing << QStringLiteral("%1 = %2 %3").arg(m.name).arg(value).arg(m.unit).trimmed();
         record.outcome = Worse(record.outcome, m.outcome);
         record.measurements << m;
     }
     for (auto it = step.limits.cbegin(); it != step.limits.cend(); ++it) {
         const bool measured = std::any_of(result.values.cbegin(), result.values.cend(),
                                           [&](const auto& v) { return v.first == it.key(); });
-        if (!measured && record.outcome != Outcome::Error)
-            missing << it.key();
+        const MeasurementEntry* entry = FindMeasurement(step.kind, it.key());
+        if (!measured && record.outcome != Outcome::Error && entry)
+            missing << QLatin1String(entry->name);
     }
-    if (!missing.isEmpty()) {
+    if (!undeclared.isEmpty()) {
+        record.outcome = Outcome::Error;
+        record.message =
+            QStringLiteral("a measurement its kind does not report: ") + undeclared.join(", ");
+    } else if (!missing.isEmpty()) {
         record.outcome = Worse(record.outcome, Outcome::Error);
         record.message = QStringLiteral("not measured: ") + missing.join(", ");
     } else if (!failing.isEmpty() && record.message.isEmpty()) {

@@ -89,7 +89,7 @@ bool wildcardMatch(const QString& pattern, const QString& text) {
 StepResult identify(CommandContext&, const PlanStep& step, PlanRunState&) {
     const TEncoderSignature& s = EncoderSignature;
     StepResult result;
-    result.values << qMakePair(QStringLiteral("resolution_bits"), double(STbits));
+    result.values << qMakePair(Measure::ResolutionBits, double(STbits));
     QStringList wrong;
     if (step.Has("expect_type") && step.Integer("expect_type") != EncoderType)
         wrong
@@ -126,8 +126,7 @@ StepResult power(CommandContext& c, const PlanStep& step, PlanRunState&) {
         QRegularExpression(QStringLiteral("(\\d+(?:\\.\\d+)?)\\s*mA"))
             .match(QString::fromLatin1(supply.state));
     if (current.hasMatch())
-        result.values << qMakePair(QStringLiteral("supply_current_ma"),
-                                   current.captured(1).toDouble());
+        result.values << qMakePair(Measure::SupplyCurrentMa, current.captured(1).toDouble());
     result.message = QString::fromLatin1(supply.state);
     return result;
 }
@@ -166,7 +165,7 @@ StepResult zero(CommandContext& c, const PlanStep&, PlanRunState& state) {
     if (!run.verified)
         return StepResult::Error(QStringLiteral("the encoder does not hold the new offset"));
     StepResult result;
-    result.values << qMakePair(QStringLiteral("new_offset"), double(run.zero.newOffset));
+    result.values << qMakePair(Measure::NewOffset, double(run.zero.newOffset));
     return result;
 }
 
@@ -215,8 +214,8 @@ StepResult powerCycleVerify(CommandContext& c, const PlanStep& step, PlanRunStat
     SettingsMap actual;
     ReadSettingsMap(c.front, actual);
     const QStringList differing = SettingDifferences(state.written, actual);
-    result.values << qMakePair(QStringLiteral("settings_differing"), double(differing.size()))
-                  << qMakePair(QStringLiteral("position_change_deg"),
+    result.values << qMakePair(Measure::SettingsDiffering, double(differing.size()))
+                  << qMakePair(Measure::PositionChangeDeg,
                                positionChange(before.frameMTST, after.frameMTST));
     if (!differing.isEmpty())
         return StepResult{Outcome::Fail, differing.join("; "), result.values, {}, false};
@@ -242,11 +241,11 @@ StepResult read(CommandContext& c, const PlanStep& step, PlanRunState&) {
         crcErrors += EncoderPosition.ErrCRC ? 1 : 0;
     }
     StepResult result;
-    result.values << qMakePair(QStringLiteral("position_deg"), positions.Mean())
-                  << qMakePair(QStringLiteral("position_spread_deg"), positions.Spread())
-                  << qMakePair(QStringLiteral("error_count"), double(errors))
-                  << qMakePair(QStringLiteral("warning_count"), double(warnings))
-                  << qMakePair(QStringLiteral("crc_error_count"), double(crcErrors));
+    result.values << qMakePair(Measure::PositionDeg, positions.Mean())
+                  << qMakePair(Measure::PositionSpreadDeg, positions.Spread())
+                  << qMakePair(Measure::ErrorCount, double(errors))
+                  << qMakePair(Measure::WarningCount, double(warnings))
+                  << qMakePair(Measure::CrcErrorCount, double(crcErrors));
     result.message = QStringLiteral("%1 reading(s)").arg(positions.count);
     return result;
 }
@@ -270,14 +269,14 @@ StepResult signal(CommandContext& c, const PlanStep& step, PlanRunState&) {
             thermistor.Add(ThermistorCelsiusBeta(st.TemperatureEXT));
     }
     StepResult result;
-    const auto add = [&result](const char* name, const Series& series) {
+    const auto add = [&result](Measure measure, const Series& series) {
         if (series.count > 0)
-            result.values << qMakePair(QLatin1String(name), series.Mean());
+            result.values << qMakePair(measure, series.Mean());
     };
-    add("signal_level", level);
-    add("air_gap_um", airGap);
-    add("temperature_c", sensor);
-    add("thermistor_c", thermistor);
+    add(Measure::SignalLevel, level);
+    add(Measure::AirGapUm, airGap);
+    add(Measure::TemperatureC, sensor);
+    add(Measure::ThermistorC, thermistor);
     return result;
 }
 
@@ -289,10 +288,9 @@ StepResult noise(CommandContext& c, const PlanStep& step, PlanRunState&) {
             QStringLiteral("a reading failed after %1 sample(s): %2").arg(n.Count).arg(lastError()),
             EncoderPosition.ErrComm < 0);
     StepResult result;
-    result.values << qMakePair(QStringLiteral("spread_counts"), n.Max - n.Min)
-                  << qMakePair(QStringLiteral("six_sigma_counts"), 6 * n.Sigma)
-                  << qMakePair(QStringLiteral("signal_level_average"),
-                               run.result.averageSignalLevel);
+    result.values << qMakePair(Measure::SpreadCounts, n.Max - n.Min)
+                  << qMakePair(Measure::SixSigmaCounts, 6 * n.Sigma)
+                  << qMakePair(Measure::SignalLevelAverage, run.result.averageSignalLevel);
     result.message = QStringLiteral("%1 sample(s)").arg(n.Count);
     return result;
 }
@@ -317,9 +315,9 @@ StepResult errorMap(CommandContext& c, const PlanStep&, PlanRunState& state) {
     for (const QPointF& point : points)
         corrections.Add(point.y());
     StepResult result;
-    result.values << qMakePair(QStringLiteral("correction_min"), corrections.least)
-                  << qMakePair(QStringLiteral("correction_max"), corrections.most)
-                  << qMakePair(QStringLiteral("correction_span"), corrections.Spread());
+    result.values << qMakePair(Measure::CorrectionMin, corrections.least)
+                  << qMakePair(Measure::CorrectionMax, corrections.most)
+                  << qMakePair(Measure::CorrectionSpan, corrections.Spread());
     const QString path = QDir(state.workFolder).filePath(QStringLiteral("errormap.csv"));
     QString problem;
     if (!writeWorkFile(path, ErrorMapFileText(points), problem))
@@ -329,11 +327,18 @@ StepResult errorMap(CommandContext& c, const PlanStep&, PlanRunState& state) {
 }
 
 StepResult calibrate(CommandContext& c, const PlanStep& step, PlanRunState&) {
-    const SelfCalField arc{step.Has("arc"), QString::number(step.Number("arc"))};
-    const SelfCalField timeout{step.Has("timeout") && Present_SELF_CAL_TIMEOUT,
-                               QString::number(step.Integer("timeout"))};
-    const CalibrationRun run = CalibrateAndWait(c.front, arc, timeout, {});
-    if (!run.plan || !run.started)
+    SelfCalOptions options;
+    if (step.Has("arc"))
+        options.arcDeg = static_cast<quint16>(step.Integer("arc"));
+    if (step.Has("timeout"))
+        options.timeoutS = static_cast<quint8>(step.Integer("timeout"));
+    if (const QString problem = SelfCalOptionsProblem(options); !problem.isEmpty())
+        return StepResult::Error(problem + QStringLiteral("; nothing was written"));
+    const CalibrationRun run = CalibrateAndWait(c.front, options, {});
+    if (!run.applied)
+        return StepResult::Error(QStringLiteral("the arc and time-out could not be set: ") +
+                                 lastError());
+    if (!run.started)
         return StepResult::Error(QStringLiteral("the self-calibration could not be started: ") +
                                  lastError());
     if (run.stopped)
@@ -342,8 +347,14 @@ StepResult calibrate(CommandContext& c, const PlanStep& step, PlanRunState&) {
     if (!run.report.read)
         return StepResult::Error(QStringLiteral("the self-calibration status could not be read"));
     StepResult result;
-    result.values << qMakePair(QStringLiteral("status"), double(SelfCalStatus));
-    result.message = run.report.text.trimmed().replace(QLatin1Char('\n'), QLatin1String("; "));
+    result.values << qMakePair(Measure::SelfCalStatus, double(run.report.status));
+    const SelfCalSettings& used = run.inEffect;
+    result.message =
+        QStringLiteral("arc %1 deg, time-out %2; ")
+            .arg(used.arc.value_or(0))
+            .arg(used.timeout ? QStringLiteral("%1 s").arg(*used.timeout)
+                              : QStringLiteral("none")) +
+        SelfCalReportText(run.report).trimmed().replace(QLatin1Char('\n'), QLatin1String("; "));
     if (!run.report.successful)
         result.outcome = Outcome::Fail;
     return result;
@@ -359,16 +370,16 @@ StepResult diag(CommandContext& c, const PlanStep&, PlanRunState&) {
         return readingFailed(reading, 0);
     const DiagnosticsCounters& d = reading.counters;
     StepResult result;
-    const auto add = [&result](const char* name, const std::optional<qint64>& value) {
+    const auto add = [&result](Measure measure, const std::optional<qint64>& value) {
         if (value)
-            result.values << qMakePair(QLatin1String(name), double(*value));
+            result.values << qMakePair(measure, double(*value));
     };
-    add("power_cycles", d.powerCycles);
-    add("operating_minutes", d.operatingMinutes);
-    add("temperature_min_c", d.temperatureMin);
-    add("temperature_max_c", d.temperatureMax);
-    add("safety_margin_rt", d.safetyMarginRt);
-    add("safety_margin_per", d.safetyMarginPer);
+    add(Measure::PowerCycles, d.powerCycles);
+    add(Measure::OperatingMinutes, d.operatingMinutes);
+    add(Measure::TemperatureMinC, d.temperatureMin);
+    add(Measure::TemperatureMaxC, d.temperatureMax);
+    add(Measure::SafetyMarginRt, d.safetyMarginRt);
+    add(Measure::SafetyMarginPer, d.safetyMarginPer);
     return result;
 }
 
@@ -389,7 +400,7 @@ StepResult recordDebug(CommandContext& c, const PlanStep& step, PlanRunState& st
             QStringLiteral("reading %1 failed: %2").arg(run.rows + 1).arg(lastError()),
             run.linkBroken);
     StepResult result;
-    result.values << qMakePair(QStringLiteral("failed_readouts"), double(run.failedReadouts));
+    result.values << qMakePair(Measure::FailedReadouts, double(run.failedReadouts));
     result.files << qMakePair(QStringLiteral("debug-recording"), path);
     result.message = QStringLiteral("%1 row(s)").arg(run.rows);
     return result;

@@ -24,7 +24,7 @@ struct PlanRunState {
 struct StepResult {
     Outcome outcome = Outcome::Pass;
     QString message;
-    QList<QPair<QString, double>> values; // measurement name, value
+    QList<QPair<Measure, double>> values; // only measurements of the step's kind
     QList<QPair<QString, QString>> files; // attachment name, path
     bool linkLost = false;                // nothing more can be sent
 

@@ -188,6 +188,10 @@ bool Dravonel_ReadMultiturnErrorArc(quint8& degrees);
 bool Dravonel_WriteMultiturnErrorArc(quint32 degrees);
 bool Dravonel_ReadSelfCalArc(quint16& degrees);
 bool Dravonel_ReadSelfCalTimeout(quint8& seconds);
+// The self-calibration's arc and time-out written on their own (a start
+// with 0 for both then keeps them).
+bool Dravonel_WriteSelfCalArc(quint16 degrees);
+bool Dravonel_WriteSelfCalTimeout(quint8 seconds);
 // Reads a 2-byte register at a fixed address, without a log marker (the
 // extra self-calibration results).
 bool Dravonel_ReadWord(quint32 address, quint16& word);

@@ -77,6 +77,16 @@ bool Dravonel_ReadSelfCalTimeout(quint8& seconds) {
     return true;
 }
 
+bool Dravonel_WriteSelfCalArc(quint16 degrees) {
+    return writeMarked("REG_ADDR_DRAVONEL_CAL_ANGLE", REG_ADDR_DRAVONEL_CAL_ANGLE, WordSize,
+                       degrees);
+}
+
+bool Dravonel_WriteSelfCalTimeout(quint8 seconds) {
+    return writeMarked("REG_ADDR_DRAVONEL_CAL_TIMEOUT", REG_ADDR_DRAVONEL_CAL_TIMEOUT, ByteSize,
+                       seconds);
+}
+
 bool Dravonel_ReadWord(quint32 address, quint16& word) {
     if (!Dravonel_ReadRegister(address, WordSize))
         return false;

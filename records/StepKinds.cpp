@@ -4,6 +4,7 @@
 namespace {
 
 using P = ParameterType;
+using M = Measure;
 
 ParameterEntry optionalKey(const char* key, P type, double minimum, double maximum,
                            const char* meaning) {
@@ -28,13 +29,14 @@ const QList<StepKindEntry> Kinds = {
       optionalKey("expect_part", P::Text, 0, 0, "the part number; * stands for any characters"),
       optionalKey("expect_resolution_bits", P::Integer, 1, 32, "single-turn bits"),
       optionalKey("expect_multiturn", P::Boolean, 0, 0, "a multi-turn encoder")},
-     {{"resolution_bits", "bit", "single-turn resolution"}}},
+     {{M::ResolutionBits, "resolution_bits", "bit", "single-turn resolution"}}},
     {StepKind::Power,
      "power",
      "Switch the encoder's supply on or off.",
      {keyWithDefault("on", P::Boolean, 0, 0, true, "on (true) or off (false)"),
       keyWithDefault("volt", P::Number, 3.3, 5, 5.0, "supply voltage: 3.3 or 5")},
-     {{"supply_current_ma", "mA", "the supply current the adapter reports once on"}}},
+     {{M::SupplyCurrentMa, "supply_current_ma", "mA",
+       "the supply current the adapter reports once on"}}},
     {StepKind::Spi,
      "spi",
      "Set the SPI clock and the NCS-SCK delay.",
@@ -52,7 +54,7 @@ const QList<StepKindEntry> Kinds = {
      "zero",
      "Make the current position the zero, store it and preset the turns to 0.",
      {},
-     {{"new_offset", "counts", "the position offset written"}}},
+     {{M::NewOffset, "new_offset", "counts", "the position offset written"}}},
     {StepKind::PresetMt,
      "preset-mt",
      "Preset the turn count.",
@@ -64,61 +66,65 @@ const QList<StepKindEntry> Kinds = {
      "Switch the supply off and on, reconnect, and compare every setting this run wrote "
      "with what the encoder holds now.",
      {keyWithDefault("off_ms", P::Integer, 50, 60000, qint64(500), "how long the supply is off")},
-     {{"settings_differing", "", "settings that differ from what the run wrote"},
-      {"position_change_deg", "deg", "position after the power cycle minus before"}}},
+     {{M::SettingsDiffering, "settings_differing", "",
+       "settings that differ from what the run wrote"},
+      {M::PositionChangeDeg, "position_change_deg", "deg",
+       "position after the power cycle minus before"}}},
     {StepKind::Read,
      "read",
      "Read the position repeatedly.",
      {keyWithDefault("count", P::Integer, 1, 1000000, qint64(100), "readings"),
       keyWithDefault("interval_ms", P::Integer, 0, 60000, qint64(0), "pause between readings")},
-     {{"position_deg", "deg", "mean position"},
-      {"position_spread_deg", "deg", "largest minus smallest position"},
-      {"error_count", "", "readings with the error bit"},
-      {"warning_count", "", "readings with the warning bit"},
-      {"crc_error_count", "", "readings whose CRC did not match"}}},
+     {{M::PositionDeg, "position_deg", "deg", "mean position"},
+      {M::PositionSpreadDeg, "position_spread_deg", "deg", "largest minus smallest position"},
+      {M::ErrorCount, "error_count", "", "readings with the error bit"},
+      {M::WarningCount, "warning_count", "", "readings with the warning bit"},
+      {M::CrcErrorCount, "crc_error_count", "", "readings whose CRC did not match"}}},
     {StepKind::Signal,
      "signal",
      "Read signal level, air gap and temperatures.",
      {keyWithDefault("count", P::Integer, 1, 100000, qint64(10), "readings to average")},
-     {{"signal_level", "", "mean signal level"},
-      {"air_gap_um", "um", "mean air gap"},
-      {"temperature_c", "°C", "mean sensor temperature"},
-      {"thermistor_c", "°C", "mean thermistor temperature (when it reads one)"}}},
+     {{M::SignalLevel, "signal_level", "", "mean signal level"},
+      {M::AirGapUm, "air_gap_um", "um", "mean air gap"},
+      {M::TemperatureC, "temperature_c", "°C", "mean sensor temperature"},
+      {M::ThermistorC, "thermistor_c", "°C", "mean thermistor temperature (when it reads one)"}}},
     {StepKind::Noise,
      "noise",
      "Position noise of a resting shaft.",
      {keyWithDefault("samples", P::Integer, 2, 10000000, qint64(5000), "readings")},
-     {{"spread_counts", "counts", "largest minus smallest reading"},
-      {"six_sigma_counts", "counts", "six standard deviations"},
-      {"signal_level_average", "", "mean signal level"}}},
+     {{M::SpreadCounts, "spread_counts", "counts", "largest minus smallest reading"},
+      {M::SixSigmaCounts, "six_sigma_counts", "counts", "six standard deviations"},
+      {M::SignalLevelAverage, "signal_level_average", "", "mean signal level"}}},
     {StepKind::ErrorMap,
      "errormap",
      "Read the error map (attached as CSV).",
      {},
-     {{"correction_min", "", "smallest correction"},
-      {"correction_max", "", "largest correction"},
-      {"correction_span", "", "largest minus smallest correction"}}},
+     {{M::CorrectionMin, "correction_min", "", "smallest correction"},
+      {M::CorrectionMax, "correction_max", "", "largest correction"},
+      {M::CorrectionSpan, "correction_span", "", "largest minus smallest correction"}}},
     {StepKind::Calibrate,
      "calibrate",
      "Run the self-calibration; it fails unless the encoder reports success.",
-     {optionalKey("arc", P::Number, 10, 360, "partial arc in degrees (default: the encoder's)"),
-      optionalKey("timeout", P::Integer, 1, 3600, "the calibration's own time-out in seconds")},
-     {{"status", "", "the self-calibration status register"}}},
+     {optionalKey("arc", P::Integer, 10, 360,
+                  "partial arc in whole degrees (default: the encoder's)"),
+      optionalKey("timeout", P::Integer, 1, 40,
+                  "the calibration's own time-out in whole seconds (default: the encoder's)")},
+     {{M::SelfCalStatus, "status", "", "the self-calibration status register"}}},
     {StepKind::Diag,
      "diag",
      "Read the diagnostics counters (firmware 4).",
      {},
-     {{"power_cycles", "", "power cycles"},
-      {"operating_minutes", "min", "operating time"},
-      {"temperature_min_c", "°C", "lowest temperature seen"},
-      {"temperature_max_c", "°C", "highest temperature seen"},
-      {"safety_margin_rt", "", "decoding safety margin RT"},
-      {"safety_margin_per", "", "decoding safety margin PER"}}},
+     {{M::PowerCycles, "power_cycles", "", "power cycles"},
+      {M::OperatingMinutes, "operating_minutes", "min", "operating time"},
+      {M::TemperatureMinC, "temperature_min_c", "°C", "lowest temperature seen"},
+      {M::TemperatureMaxC, "temperature_max_c", "°C", "highest temperature seen"},
+      {M::SafetyMarginRt, "safety_margin_rt", "", "decoding safety margin RT"},
+      {M::SafetyMarginPer, "safety_margin_per", "", "decoding safety margin PER"}}},
     {StepKind::Record,
      "record",
      "Record readings with the debug record (attached as CSV).",
      {keyWithDefault("count", P::Integer, 1, 10000000, qint64(1000), "readings")},
-     {{"failed_readouts", "", "readings without their debug record"}}},
+     {{M::FailedReadouts, "failed_readouts", "", "readings without their debug record"}}},
     {StepKind::Prompt,
      "prompt",
      "Ask the operator (a terminal only; unattended it is an error).",
@@ -134,6 +140,20 @@ const QList<StepKindEntry>& StepKinds() {
 
 const StepKindEntry* FindStepKind(const QString& name) {
     for (const StepKindEntry& entry : Kinds)
+        if (name == QLatin1String(entry.name))
+            return &entry;
+    return nullptr;
+}
+
+const MeasurementEntry* FindMeasurement(StepKind kind, Measure measure) {
+    for (const MeasurementEntry& entry : EntryOf(kind).measurements)
+        if (entry.measure == measure)
+            return &entry;
+    return nullptr;
+}
+
+const MeasurementEntry* FindMeasurement(StepKind kind, const QString& name) {
+    for (const MeasurementEntry& entry : EntryOf(kind).measurements)
         if (name == QLatin1String(entry.name))
             return &entry;
     return nullptr;

@@ -19,6 +19,8 @@ namespace {
 constexpr qint64 MaxPlanBytes = 1024 * 1024;
 constexpr double MaxTimeoutS = 86400;
 constexpr int MaxRepeat = 1000;
+// The noise measurement reads the signal level on every this many readings.
+constexpr qint64 NoiseSamplesPerSignalLevel = 100;
 
 const QStringList TopLevelKeys = {"name", "version", "description", "steps"};
 const QStringList StepKeys = {"kind", "name", "timeout_s", "repeat", "on_failure", "limits"};
@@ -307,16 +309,16 @@ void readLimits(const toml::node& value, const StepKindEntry* entry, PlanStep& s
     }
     if (!entry)
         return; // which measurements there are depends on the kind
-    const QStringList known = measurementNames(*entry);
     for (auto&& [name, limit] : *table) {
         const QString measurement = fromToml(name.str());
-        if (!known.contains(measurement)) {
+        const MeasurementEntry* known = FindMeasurement(entry->kind, measurement);
+        if (!known) {
             problems.At(name.source(), QStringLiteral("unknown measurement %1 (%2)")
                                            .arg(quoted(measurement), measurementsOf(*entry)));
             continue;
         }
         if (const std::optional<Limits> limits = readLimit(name, limit, problems))
-            step.limits.insert(measurement, *limits);
+            step.limits.insert(known->measure, *limits);
     }
 }
 
@@ -399,6 +401,12 @@ void checkKindRules(const toml::table& table, const StepKindEntry& entry, const 
                                                        "(%1)")
                                             .arg(joined(parameterNames(entry))));
     }
+    if (entry.kind == StepKind::Noise && step.limits.contains(Measure::SignalLevelAverage) &&
+        step.Integer("samples") < NoiseSamplesPerSignalLevel)
+        problems.At(table.get("samples") ? table.get("samples")->source() : table.source(),
+                    QStringLiteral("a limit on \"signal_level_average\" needs \"samples\" of at "
+                                   "least %1: the signal level is read on every %1th reading")
+                        .arg(NoiseSamplesPerSignalLevel));
     if (entry.kind == StepKind::Prompt && step.parameters.contains(QStringLiteral("text")) &&
         step.Text("text").trimmed().isEmpty())
         problems.At(table.get("text")->source(), QStringLiteral("\"text\" must not be empty"));

@@ -59,8 +59,42 @@ struct ParameterEntry {
     const char* meaning;
 };
 
+// Every measurement a step reports, by the step kind that reports it. A
+// step can only report one of these, and a limit can only be read for one.
+enum class Measure {
+    ResolutionBits,
+    SupplyCurrentMa,
+    NewOffset,
+    SettingsDiffering,
+    PositionChangeDeg,
+    PositionDeg,
+    PositionSpreadDeg,
+    ErrorCount,
+    WarningCount,
+    CrcErrorCount,
+    SignalLevel,
+    AirGapUm,
+    TemperatureC,
+    ThermistorC,
+    SpreadCounts,
+    SixSigmaCounts,
+    SignalLevelAverage,
+    CorrectionMin,
+    CorrectionMax,
+    CorrectionSpan,
+    SelfCalStatus,
+    PowerCycles,
+    OperatingMinutes,
+    TemperatureMinC,
+    TemperatureMaxC,
+    SafetyMarginRt,
+    SafetyMarginPer,
+    FailedReadouts
+};
+
 struct MeasurementEntry {
-    const char* name;
+    Measure measure;
+    const char* name; // as written in a plan's limits and in a record
     const char* unit;
     const char* meaning;
 };
@@ -77,6 +111,10 @@ struct StepKindEntry {
 const QList<StepKindEntry>& StepKinds();
 const StepKindEntry* FindStepKind(const QString& name);
 const StepKindEntry& EntryOf(StepKind kind);
+// The entry of a measurement of the kind, or nullptr when the kind does not
+// report it.
+const MeasurementEntry* FindMeasurement(StepKind kind, Measure measure);
+const MeasurementEntry* FindMeasurement(StepKind kind, const QString& name);
 
 enum class OnFailure { Stop, Continue };
 
@@ -91,7 +129,7 @@ struct PlanStep {
     // QString), defaults filled in; optional keys without a default are
     // absent.
     QVariantMap parameters;
-    QMap<QString, Limits> limits; // by measurement name
+    QMap<Measure, Limits> limits; // only measurements of the step's kind
 
     bool Has(const char* key) const { return parameters.contains(QLatin1String(key)); }
     qint64 Integer(const char* key) const;

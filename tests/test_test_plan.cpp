@@ -172,13 +172,13 @@ private slots:
 
     void limitsAreRead() {
         const PlanStep read = stepOf(ParsePlan(EveryKind, {}).plan, StepKind::Read);
-        QCOMPARE(read.limits.keys(), (QStringList{QStringLiteral("error_count"),
-                                                  QStringLiteral("position_spread_deg")}));
-        const Limits errors = read.limits.value(QStringLiteral("error_count"));
+        QCOMPARE(read.limits.keys(),
+                 (QList<Measure>{Measure::PositionSpreadDeg, Measure::ErrorCount}));
+        const Limits errors = read.limits.value(Measure::ErrorCount);
         QVERIFY(!errors.low);
         QCOMPARE(errors.high, std::optional<double>(0));
         QCOMPARE(errors.marginal, 0.0);
-        const Limits spread = read.limits.value(QStringLiteral("position_spread_deg"));
+        const Limits spread = read.limits.value(Measure::PositionSpreadDeg);
         QCOMPARE(spread.low, std::optional<double>(-1));
         QCOMPARE(spread.high, std::optional<double>(1.5));
         QCOMPARE(spread.marginal, 0.25);
@@ -194,10 +194,9 @@ private slots:
         QCOMPARE(power.Boolean("on"), true);
         QCOMPARE(power.parameters.value(QStringLiteral("volt")).typeId(), QMetaType::Double);
         QCOMPARE(power.Number("volt"), 5.0);
-        // A number key written as a TOML integer is still a double.
         const PlanStep& calibrate = stepOf(plan, StepKind::Calibrate);
-        QCOMPARE(calibrate.parameters.value(QStringLiteral("arc")).typeId(), QMetaType::Double);
-        QCOMPARE(calibrate.Number("arc"), 90.0);
+        QCOMPARE(calibrate.parameters.value(QStringLiteral("arc")).typeId(), QMetaType::LongLong);
+        QCOMPARE(calibrate.Integer("arc"), qint64(90));
         QVERIFY(!calibrate.Has("timeout"));
         QCOMPARE(stepOf(plan, StepKind::PresetMt).Integer("turns"), qint64(-5));
         QCOMPARE(stepOf(plan, StepKind::Spi).Integer("clock"), qint64(5));
@@ -307,8 +306,17 @@ private slots:
             {"\"count\"", "1 to 1000000", "not 0"});
         row("above range", step("kind = \"config\"\nmultiturn_error_arc = 256\n"), 5, 23,
             {"\"multiturn_error_arc\"", "0 to 255"});
-        row("number below range", step("kind = \"calibrate\"\narc = 9.5\n"), 5, 7,
+        // The encoder calibrates over whole degrees for 1 to 40 s: nothing it
+        // would round or cut passes.
+        row("arc below range", step("kind = \"calibrate\"\narc = 9\n"), 5, 7,
             {"\"arc\"", "10 to 360"});
+        row("arc with a fraction", step("kind = \"calibrate\"\narc = 90.5\n"), 5, 7,
+            {"\"arc\"", "whole number"});
+        row("calibration time-out above 40 s", step("kind = \"calibrate\"\ntimeout = 41\n"), 5, 11,
+            {"\"timeout\"", "1 to 40"});
+        row("signal level average of too few samples",
+            step("kind = \"noise\"\nsamples = 99\nlimits.signal_level_average = { low = 10 }\n"), 5,
+            11, {"\"signal_level_average\"", "at least 100"});
         row("volt 4", step("kind = \"power\"\nvolt = 4\n"), 5, 8, {"\"volt\"", "3.3 or 5"});
         row("missing required key", step("kind = \"spi\"\nncs_delay_us = 10\n"), 3, 1,
             {"missing \"clock\"", "spi"});
@@ -448,7 +456,7 @@ private slots:
         QVERIFY(identify.Text("expect_part").contains(QLatin1Char('*')));
         QCOMPARE(identify.Integer("expect_type"), qint64(2));
         QCOMPARE(identify.Integer("expect_resolution_bits"), qint64(17));
-        QVERIFY(parse.plan.steps[5].limits.value(QStringLiteral("air_gap_um")).marginal > 0);
+        QVERIFY(parse.plan.steps[5].limits.value(Measure::AirGapUm).marginal > 0);
     }
 
     void stepKindTableIsConsistent() {

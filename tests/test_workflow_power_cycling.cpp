@@ -76,8 +76,7 @@ private slots:
     void stationaryChecks() {
         QFETCH(double, position);
         PowerCyclingState state = checkedAt(10);
-        QTEST(CheckPowerCycleReading(state, position, true, QStringLiteral("4998"), English),
-              "jumps");
+        QTEST(CheckPowerCycleReading(state, position, true, 4998, English), "jumps");
         QCOMPARE(state.EncPosDegOldMTtest, position);
     }
 
@@ -85,31 +84,29 @@ private slots:
     void turningChecksBackwards() {
         PowerCyclingState state = checkedAt(100);
         QVERIFY(state.CikliranjeSmerInit);
-        QCOMPARE(CheckPowerCycleReading(state, 90, false, QStringLiteral("20"), English),
-                 QStringList());
+        QCOMPARE(CheckPowerCycleReading(state, 90, false, 20, English), QStringList());
         QCOMPARE(state.CikliranjeSmer, -1.0);
         QVERIFY(!state.CikliranjeSmerInit);
         QCOMPARE(state.EncPosDegOldMTtest, 90.0);
 
         state.EncPosDegOldMTtest = 100;
-        QCOMPARE(CheckPowerCycleReading(state, 20, false, QStringLiteral("20"), English),
+        QCOMPARE(CheckPowerCycleReading(state, 20, false, 20, English),
                  QStringList("Position jump > 70°! (100.0000 -> 20.0000) [20]"));
         state.EncPosDegOldMTtest = 100;
-        QCOMPARE(CheckPowerCycleReading(state, 101, false, QStringLiteral("20"), English),
+        QCOMPARE(CheckPowerCycleReading(state, 101, false, 20, English),
                  QStringList("Position jump reverse! (100.0000 -> 101.0000) [20]"));
         QCOMPARE(state.CikliranjeSmer, -1.0); // taken once per run
     }
 
     void turningChecksForwards() {
         PowerCyclingState state = checkedAt(100);
-        QCOMPARE(CheckPowerCycleReading(state, 150, false, QStringLiteral("3"), English),
-                 QStringList());
+        QCOMPARE(CheckPowerCycleReading(state, 150, false, 3, English), QStringList());
         QCOMPARE(state.CikliranjeSmer, 1.0);
-        QCOMPARE(CheckPowerCycleReading(state, 220, false, QStringLiteral("3"), English),
+        QCOMPARE(CheckPowerCycleReading(state, 220, false, 3, English),
                  QStringList()); // exactly 70
-        QCOMPARE(CheckPowerCycleReading(state, 291, false, QStringLiteral("3"), English),
+        QCOMPARE(CheckPowerCycleReading(state, 291, false, 3, English),
                  QStringList("Position jump > 70°! (220.0000 -> 291.0000) [3]"));
-        QCOMPARE(CheckPowerCycleReading(state, 290.5, false, QStringLiteral("3"), English),
+        QCOMPARE(CheckPowerCycleReading(state, 290.5, false, 3, English),
                  QStringList("Position jump reverse! (291.0000 -> 290.5000) [3]"));
     }
 
@@ -119,8 +116,7 @@ private slots:
         BeginPowerCycling(state, 0);
         QVERIFY(state.CikliranjeSmerInit);
         QCOMPARE(state.EncPosDegOldMTtest, 0.0);
-        QCOMPARE(CheckPowerCycleReading(state, 50, false, QStringLiteral("1"), English),
-                 QStringList());
+        QCOMPARE(CheckPowerCycleReading(state, 50, false, 1, English), QStringList());
         QCOMPARE(state.CikliranjeSmer, 1.0);
     }
 
@@ -148,8 +144,7 @@ private slots:
         QFETCH(double, position);
         QFETCH(QString, jump);
         PowerCyclingState state = checkedAt(previous);
-        QCOMPARE(CheckPowerCycleReading(state, position, true, QStringLiteral("7"),
-                                        german ? German : English),
+        QCOMPARE(CheckPowerCycleReading(state, position, true, 7, german ? German : English),
                  QStringList(jump));
     }
 
@@ -173,7 +168,7 @@ private slots:
             TakeReading({}, sim.front);
         };
         hooks.position = [] { return double(EncoderPosition.MTST_value); };
-        hooks.cyclesLeft = [] { return QStringLiteral("3"); };
+        hooks.cyclesLeft = [] { return qint64(3); };
         const PowerCycleStep step = PowerCyclePhase(state, true, English, sim.front, hooks);
         QVERIFY(!step.switchedOn);
         QCOMPARE(readings, 1);
@@ -202,7 +197,7 @@ private slots:
         };
         hooks.cyclesLeft = [&] {
             hooked = true;
-            return QString();
+            return qint64(0);
         };
         QVERIFY(PowerCyclePhase(state, true, English, sim.front, hooks).switchedOn);
         QCOMPARE(sim.Sent(), Commands{"n"});
@@ -222,7 +217,7 @@ private slots:
         PowerCycleHooks hooks;
         hooks.takeReading = [] {};
         hooks.position = [] { return 10.0; };
-        hooks.cyclesLeft = [] { return QStringLiteral("1"); };
+        hooks.cyclesLeft = [] { return qint64(1); };
         state.PowerOnStatus = true;
         QVERIFY(!PowerCyclePhase(state, true, English, sim.front, hooks).switchedOn);
         QVERIFY(!state.PowerOnStatus);
@@ -253,7 +248,7 @@ private slots:
                 position = double(reading.frameMTST) * DegreesPerCount;
         };
         hooks.position = [&] { return position; };
-        hooks.cyclesLeft = [&] { return QString::number(cyclesLeft); };
+        hooks.cyclesLeft = [&] { return qint64(cyclesLeft); };
         hooks.takeReading();
         PowerCyclingState state;
         BeginPowerCycling(state, position);

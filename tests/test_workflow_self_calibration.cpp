@@ -10,14 +10,14 @@
 
 #include <QTest>
 
-using Panels = std::array<std::optional<PanelColour>, SelfCalPanelCount>;
+using Panels = std::array<std::optional<SelfCalSignal>, SelfCalPanelCount>;
 Q_DECLARE_METATYPE(Panels)
 
 namespace {
 
-constexpr auto Gray = PanelColour::Gray, Red = PanelColour::Red,
-               BrightGreen = PanelColour::BrightGreen, Orange = PanelColour::Orange,
-               Green = PanelColour::Green;
+constexpr auto Gray = SelfCalSignal::Off, Red = SelfCalSignal::Fault,
+               BrightGreen = SelfCalSignal::Positive, Orange = SelfCalSignal::Notice,
+               Green = SelfCalSignal::Done;
 constexpr std::nullopt_t Kept = std::nullopt;
 
 const QByteArray StartCommand = "W:0001:00000049:00000041";
@@ -52,11 +52,14 @@ struct SelfCalSim : WorkflowSim {
     }
 };
 
-SelfCalPlan planOf(quint16 arc, quint8 timeout) {
-    SelfCalPlan plan;
-    plan.arc = arc;
-    plan.timeout = timeout;
-    return plan;
+// 0 keeps the encoder's own value.
+SelfCalOptions planOf(quint16 arc, quint8 timeout) {
+    SelfCalOptions options;
+    if (arc > 0)
+        options.arcDeg = arc;
+    if (timeout > 0)
+        options.timeoutS = timeout;
+    return options;
 }
 
 } // namespace
@@ -97,91 +100,6 @@ private slots:
         QCOMPARE(sim.front.lines.size(), 2);
         QVERIFY(sim.front.lines[0].startsWith("CRC invalid on read"));
         QVERIFY(sim.front.lines[1].startsWith("CRC invalid on read"));
-    }
-
-    void planningAStart_data() {
-        QTest::addColumn<bool>("arcEnabled");
-        QTest::addColumn<QString>("arcText");
-        QTest::addColumn<bool>("timeoutEnabled");
-        QTest::addColumn<QString>("timeoutText");
-        QTest::addColumn<int>("arc");
-        QTest::addColumn<int>("timeout");
-        QTest::addColumn<int>("ticks");
-        QTest::addColumn<bool>("replaced");
-        QTest::newRow("25 s") << true << "90" << true << "25" << 90 << 25 << 60 << false;
-        QTest::newRow("empty arc: 360") << true << "" << true << "10" << 360 << 10 << 24 << false;
-        QTest::newRow("text arc: 360")
-            << true << "half" << true << "10" << 360 << 10 << 24 << false;
-        QTest::newRow("arc 0: the encoder's")
-            << true << "0" << true << "10" << 0 << 10 << 24 << false;
-        QTest::newRow("largest arc")
-            << true << "65535" << true << "10" << 65535 << 10 << 24 << false;
-        QTest::newRow("text time-out: 10")
-            << true << "360" << true << "ten" << 360 << 10 << 24 << false;
-        QTest::newRow("empty time-out: 10")
-            << true << "360" << true << "" << 360 << 10 << 24 << false;
-        QTest::newRow("40 s") << true << "360" << true << "40" << 360 << 40 << 96 << false;
-        QTest::newRow("0 s becomes 40") << true << "360" << true << "0" << 360 << 40 << 96 << true;
-        QTest::newRow("41 s becomes 40")
-            << true << "360" << true << "41" << 360 << 40 << 96 << true;
-        QTest::newRow("99 s becomes 40")
-            << true << "360" << true << "99" << 360 << 40 << 96 << true;
-        QTest::newRow("255 s becomes 40")
-            << true << "360" << true << "255" << 360 << 40 << 96 << true;
-        QTest::newRow("no time-out field")
-            << true << "360" << false << "99" << 360 << 0 << 24 << false;
-        QTest::newRow("no arc field") << false << "-1" << true << "25" << 0 << 25 << 60 << false;
-    }
-
-    void planningAStart() {
-        QFETCH(bool, arcEnabled);
-        QFETCH(QString, arcText);
-        QFETCH(bool, timeoutEnabled);
-        QFETCH(QString, timeoutText);
-        RecordingFrontEnd front;
-        const std::optional<SelfCalPlan> plan =
-            PlanSelfCalibration({arcEnabled, arcText}, {timeoutEnabled, timeoutText}, front);
-        QVERIFY(plan);
-        QTEST(int(plan->arc), "arc");
-        QTEST(int(plan->timeout), "timeout");
-        QTEST(plan->ticks, "ticks");
-        QTEST(plan->timeoutReplaced, "replaced");
-        QVERIFY(front.alerts.isEmpty());
-    }
-
-    void numbersOutOfRangeAreRefused_data() {
-        QTest::addColumn<QString>("arc");
-        QTest::addColumn<QString>("timeout");
-        QTest::addColumn<QString>("alert");
-        QTest::newRow("arc above 65535")
-            << "65536"
-            << "10"
-            << "Invalid partial arc \"65536\": enter a whole number from 0 to 65535.";
-        QTest::newRow("negative arc")
-            << "-1"
-            << "10"
-            << "Invalid partial arc \"-1\": enter a whole number from 0 to 65535.";
-        QTest::newRow("arc beyond 32 bits")
-            << "99999999999"
-            << "10"
-            << "Invalid partial arc \"99999999999\": enter a whole number from 0 to 65535.";
-        QTest::newRow("time-out above 255")
-            << "360"
-            << "256"
-            << "Invalid timeout \"256\": enter a whole number from 0 to 255.";
-        QTest::newRow("negative time-out")
-            << "360"
-            << "-1"
-            << "Invalid timeout \"-1\": enter a whole number from 0 to 255.";
-    }
-
-    void numbersOutOfRangeAreRefused() {
-        QFETCH(QString, arc);
-        QFETCH(QString, timeout);
-        RecordingFrontEnd front;
-        QVERIFY(!PlanSelfCalibration({true, arc}, {true, timeout}, front));
-        QCOMPARE(front.alerts.size(), 1);
-        QTEST(front.alerts[0], "alert");
     }
 
     void startWritesWhatIsSetThenStarts_data() {
@@ -384,13 +302,13 @@ private slots:
     void statusTextOfBothSizes() {
         SelfCalSim u2;
         u2.Script("R:0001:00000052", "0x9:0x00000021\r");
-        QCOMPARE(ReadSelfCalibrationStatus(0, u2.front).text,
+        QCOMPARE(SelfCalReportText(ReadSelfCalibrationStatus(0, u2.front)),
                  QString("Status: 00100001\nEccentricity: 14 um\nEcc phase: 212 deg\n"
                          "Radial shift: -10 um"));
         SelfCalSim u4("t6-mt19");
         u4.Script("R:0004:000000C0", "0x9:0x80000021\r");
-        QVERIFY(ReadSelfCalibrationStatus(0, u4.front)
-                    .text.startsWith("Status: 10000000000000000000000000100001\n"));
+        QVERIFY(SelfCalReportText(ReadSelfCalibrationStatus(0, u4.front))
+                    .startsWith("Status: 10000000000000000000000000100001\n"));
     }
 
     void aFailedStatusReadChangesNothing() {
@@ -399,8 +317,8 @@ private slots:
             [](SimulatedEncoder& e) { e.ReadFaults().FailAt(0x52, RegisterFault::ReadCrc); });
         const SelfCalReport report = ReadSelfCalibrationStatus(0, sim.front);
         QVERIFY(!report.read);
-        QVERIFY(report.text.isEmpty());
-        for (const std::optional<PanelColour>& panel : report.panels)
+        QVERIFY(report.results.isEmpty() && !report.extra);
+        for (const std::optional<SelfCalSignal>& panel : report.panels)
             QVERIFY(!panel);
         QCOMPARE(sim.front.lines.size(), 1);
         QVERIFY(sim.front.lines[0].startsWith("CRC invalid on read"));
@@ -408,17 +326,17 @@ private slots:
 
     void extraResultsForPartLetterW() {
         SelfCalSim sim("t6-mt17-w");
-        QVERIFY(ReadSelfCalibrationStatus(0, sim.front)
-                    .text.endsWith("Radial shift: -10 um\n----------------------\nAvg h = 402\n"
-                                   "Ecc shift = 3\nEcc phase = 212"));
+        QVERIFY(SelfCalReportText(ReadSelfCalibrationStatus(0, sim.front))
+                    .endsWith("Radial shift: -10 um\n----------------------\nAvg h = 402\n"
+                              "Ecc shift = 3\nEcc phase = 212"));
         QVERIFY(sim.Sent().contains("R:0002:000000CE"));
         QVERIFY(sim.front.lines.isEmpty());
 
         // A signed height; a failed read is logged and shown as 0.
         sim.Script("R:0002:000000CE", "0x9:0x0000FF9C\r");
         sim.Script("R:0002:000000D0", "0xe6:\r");
-        QVERIFY(ReadSelfCalibrationStatus(0, sim.front)
-                    .text.endsWith("Avg h = -100\nEcc shift = 0\nEcc phase = 212"));
+        QVERIFY(SelfCalReportText(ReadSelfCalibrationStatus(0, sim.front))
+                    .endsWith("Avg h = -100\nEcc shift = 0\nEcc phase = 212"));
         QCOMPARE(sim.front.LogLines(),
                  QStringList({"CRC invalid on read", "sCmd: R:0002:000000D0 RCV: 0xe6:"}));
     }
@@ -430,7 +348,8 @@ private slots:
         sim.Adapter().SetEncoderProfile(profile);
         sim.Adapter().SetSupplyOn(true);
         QVERIFY(sim.Connect().identified);
-        QVERIFY(ReadSelfCalibrationStatus(0, sim.front).text.endsWith("Radial shift: -10 um"));
+        QVERIFY(SelfCalReportText(ReadSelfCalibrationStatus(0, sim.front))
+                    .endsWith("Radial shift: -10 um"));
         QVERIFY(!sim.Sent().contains("R:0002:000000CE"));
     }
 };

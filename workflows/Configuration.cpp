@@ -4,8 +4,6 @@
 #include "FrontEnd.h"
 #include "Q714_SPI_Dravonel.h"
 
-#include <limits>
-
 namespace {
 
 constexpr int StoreSettleMs = 150;     // the encoder writes its NVRAM meanwhile
@@ -57,22 +55,6 @@ EncoderSettings ReadEncoderSettings(FrontEnd& frontEnd) {
     return settings;
 }
 
-QString InvalidSettingText(const QString& name, const QString& text) {
-    return QStringLiteral("Invalid %1 \"%2\": enter a whole number from 0 to %3.")
-        .arg(name, text)
-        .arg(std::numeric_limits<qint32>::max());
-}
-
-std::optional<quint32> SettingValueOf(EncoderSetting setting, const QString& text,
-                                      FrontEnd& frontEnd) {
-    const TypedNumber number = ParseTypedNumber(text);
-    if (!number.NumberOrBlank() || number.ValueOr(0) < 0) {
-        frontEnd.Alert(InvalidSettingText(SettingName(setting), text));
-        return std::nullopt;
-    }
-    return static_cast<quint32>(number.ValueOr(0));
-}
-
 bool WriteEncoderSetting(EncoderSetting setting, quint32 value, FrontEnd& frontEnd) {
     bool written = false;
     switch (setting) {
@@ -89,16 +71,6 @@ bool WriteEncoderSetting(EncoderSetting setting, quint32 value, FrontEnd& frontE
     if (!written)
         frontEnd.Log(LastError);
     return written;
-}
-
-std::optional<quint16> MultiturnPresetOf(const QString& text, FrontEnd& frontEnd) {
-    const TypedNumber number = ParseTypedNumber(text);
-    if (!number.NumberOrBlank()) {
-        frontEnd.Alert(
-            QStringLiteral("Invalid multiturn preset \"%1\": enter a whole number.").arg(text));
-        return std::nullopt;
-    }
-    return static_cast<quint16>(number.ValueOr(0));
 }
 
 bool PresetMultiturn(quint16 turns, FrontEnd& frontEnd) {
@@ -155,14 +127,13 @@ qint64 ZeroOffsetAt(qint64 offset, qint64 singleturn, qint64 countsPerTurn) {
 
 SetZeroResult SetZeroHere(FrontEnd& frontEnd, const SetZeroHooks& hooks) {
     SetZeroResult result;
-    const QString offsetText = hooks.refreshSettings();
+    const ZeroReference reference = hooks.refreshSettings();
     const QString errors = ReadingErrorsText(hooks.takeReading());
-    const TypedNumber current = ParseTypedNumber(offsetText);
-    if (!errors.isEmpty() || !current.NumberOrBlank()) {
-        frontEnd.Alert(
-            errors.isEmpty()
-                ? InvalidSettingText(SettingName(EncoderSetting::PositionOffset), offsetText)
-                : QStringLiteral("Unable to set zero position. Errors encountered: ") + errors);
+    if (!errors.isEmpty() || !reference.offset) {
+        frontEnd.Alert(errors.isEmpty()
+                           ? reference.problem
+                           : QStringLiteral("Unable to set zero position. Errors encountered: ") +
+                                 errors);
         return result;
     }
     if (hooks.presetSetToZero)
@@ -171,7 +142,7 @@ SetZeroResult SetZeroHere(FrontEnd& frontEnd, const SetZeroHooks& hooks) {
     if (MTbits > 0)
         PresetMultiturn(0, frontEnd);
 
-    result.previousOffset = current.ValueOr(0);
+    result.previousOffset = *reference.offset;
     result.singleturn = EncoderPosition.ST_value;
     const QString before = QStringLiteral("Current zero pos: %1\nEncoder pos: %2\n")
                                .arg(result.previousOffset)

@@ -3,8 +3,6 @@
 // the position filter and the multi-turn error arc, the multi-turn preset,
 // storing to NVRAM, the factory reset, and "Set zero here".
 
-#include "TypedNumber.h"
-
 #include <QString>
 #include <functional>
 #include <optional>
@@ -26,20 +24,10 @@ struct EncoderSettings {
 // value empty.
 EncoderSettings ReadEncoderSettings(FrontEnd& frontEnd);
 
-// "Invalid <name> "<text>": enter a whole number from 0 to 2147483647."
-QString InvalidSettingText(const QString& name, const QString& text);
-// The value typed for a setting: a blank field means 0; text that is not a
-// whole number, or a negative or too large one, is alerted with what the
-// field accepts, and nothing is returned (a typo must not move the zero).
-std::optional<quint32> SettingValueOf(EncoderSetting setting, const QString& text,
-                                      FrontEnd& frontEnd);
 // Writes the setting (the encoder itself refuses an arc above its limit);
 // a failure is logged.
 bool WriteEncoderSetting(EncoderSetting setting, quint32 value, FrontEnd& frontEnd);
 
-// The multi-turn preset typed: its low 16 bits (-1 presets 65535, a blank
-// field 0); text that is not a whole number is alerted.
-std::optional<quint16> MultiturnPresetOf(const QString& text, FrontEnd& frontEnd);
 // Presets the turn count; a failure is logged.
 bool PresetMultiturn(quint16 turns, FrontEnd& frontEnd);
 
@@ -57,11 +45,18 @@ QString ReadingErrorsText(bool positionRead);
 // offset + single-turn count - 2, wrapped into one revolution.
 qint64 ZeroOffsetAt(qint64 offset, qint64 singleturn, qint64 countsPerTurn);
 
+// The position offset a zero moves from, or why there is none.
+struct ZeroReference {
+    std::optional<qint64> offset;
+    QString problem; // shown when the offset is empty and the reading was good
+};
+
 // The steps of "Set zero here" that a front-end takes itself.
 struct SetZeroHooks {
-    // Reads the settings and gives the offset the zero is to move from, as
-    // text (the window: its refresh, then its offset field).
-    std::function<QString()> refreshSettings;
+    // Reads the settings and gives the offset the zero is to move from (the
+    // window: its refresh, then its offset field as the user may have typed
+    // it).
+    std::function<ZeroReference()> refreshSettings;
     // One reading; true when it got a position.
     std::function<bool()> takeReading;
     // Stores the settings (default: StoreSettings without a refresh).

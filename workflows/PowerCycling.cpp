@@ -15,13 +15,13 @@ constexpr int PositionDecimals = 4;
 constexpr int PositionSignificantDigits = 15;
 
 // "<prefix><old> -> <new>) [<cycles left>]"
-QString jumpLine(const char* prefix, double previous, double now, const QString& cyclesLeft,
+QString jumpLine(const char* prefix, double previous, double now, qint64 cyclesLeft,
                  const NumberFormat& format) {
     const auto units = [&format](double value) {
         return format.Grouped(value, PositionDecimals, PositionSignificantDigits);
     };
     return QString::fromUtf8(prefix) + units(previous) + QStringLiteral(" -> ") + units(now) +
-           QStringLiteral(") [") + cyclesLeft + QStringLiteral("]");
+           QStringLiteral(") [") + QString::number(cyclesLeft) + QStringLiteral("]");
 }
 
 void switchSupply(const QByteArray& command) {
@@ -43,7 +43,7 @@ void BeginPowerCycling(PowerCyclingState& state, double position) {
 }
 
 QStringList CheckPowerCycleReading(PowerCyclingState& state, double position, bool stationary,
-                                   const QString& cyclesLeft, const NumberFormat& format) {
+                                   qint64 cyclesLeft, const NumberFormat& format) {
     const double previous = state.EncPosDegOldMTtest;
     QStringList jumps;
     const auto jump = [&](const char* prefix) {
@@ -69,16 +69,22 @@ QStringList CheckPowerCycleReading(PowerCyclingState& state, double position, bo
     return jumps;
 }
 
+QStringList CheckPowerUp(PowerCyclingState& state, bool stationary, const NumberFormat& format,
+                         FrontEnd& frontEnd, const PowerCycleHooks& hooks) {
+    hooks.takeReading();
+    const QStringList jumps =
+        CheckPowerCycleReading(state, hooks.position(), stationary, hooks.cyclesLeft(), format);
+    for (const QString& jump : jumps)
+        frontEnd.Log(jump);
+    return jumps;
+}
+
 PowerCycleStep PowerCyclePhase(PowerCyclingState& state, bool stationary,
                                const NumberFormat& format, FrontEnd& frontEnd,
                                const PowerCycleHooks& hooks) {
     PowerCycleStep step;
     if (state.PowerOnStatus) {
-        hooks.takeReading();
-        step.jumps =
-            CheckPowerCycleReading(state, hooks.position(), stationary, hooks.cyclesLeft(), format);
-        for (const QString& jump : step.jumps)
-            frontEnd.Log(jump);
+        step.jumps = CheckPowerUp(state, stationary, format, frontEnd, hooks);
         switchSupply(AdapterCommand::PowerOff);
         state.PowerOnStatus = false;
         return step;

@@ -32,19 +32,24 @@ void BeginPowerCycling(PowerCyclingState& state, double position);
 // log line with both positions and the cycles left; the previous position
 // becomes `position`.
 QStringList CheckPowerCycleReading(PowerCyclingState& state, double position, bool stationary,
-                                   const QString& cyclesLeft, const NumberFormat& format);
+                                   qint64 cyclesLeft, const NumberFormat& format);
 
 // What one phase step needs of the front-end.
 struct PowerCycleHooks {
-    std::function<void()> takeReading;   // one reading (the window's read cycle)
-    std::function<double()> position;    // the last good reading in units
-    std::function<QString()> cyclesLeft; // as shown
+    std::function<void()> takeReading; // one reading (the window's read cycle)
+    std::function<double()> position;  // the last good reading in units
+    std::function<qint64()> cyclesLeft;
 };
 
 struct PowerCycleStep {
     bool switchedOn = false; // the step switched the supply on: a cycle is done
     QStringList jumps;       // the jumps a checked reading showed (also logged)
 };
+
+// The check at the end of an on-phase: one reading, its jumps logged and
+// returned.
+QStringList CheckPowerUp(PowerCyclingState& state, bool stationary, const NumberFormat& format,
+                         FrontEnd& frontEnd, const PowerCycleHooks& hooks);
 
 // One phase step: at the end of an on-phase a reading is checked (its jumps
 // logged) and the supply is switched off ("f"); at the end of an off-phase it

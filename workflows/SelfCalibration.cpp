@@ -3,16 +3,12 @@
 #include "Enkoderji_splosno.h"
 #include "FrontEnd.h"
 #include "Q714_SPI_Dravonel.h"
-#include "TypedNumber.h"
 #include "Ulvax_konstante.h"
 
 #include <cmath>
 
 namespace {
 
-constexpr qint32 DefaultArc = 360;      // degrees, for text that is no number
-constexpr qint32 DefaultTimeout = 10;   // seconds, for text that is no number
-constexpr qint32 LongestTimeout = 40;   // seconds; also replaces 0
 constexpr double TicksPerSecond = 2.4;  // 500 ms ticks, with a fifth to spare
 constexpr int TicksWithoutTimeout = 24; // 12 s when the time-out cannot be set
 constexpr quint32 LastOldEndTestRevision = 9356;
@@ -28,37 +24,18 @@ bool bitSet(quint32 status, int bit) {
     return (status >> bit) & 1u;
 }
 
-PanelColour lit(bool on, PanelColour colour) {
-    return on ? colour : PanelColour::Gray;
-}
-
-// The number in the field, or `fallback` for text that is no number; false
-// after a message when it lies outside 0 to `largest`.
-bool numberInRange(const SelfCalField& field, const QString& name, qint32 fallback, qint32 largest,
-                   qint32& value, FrontEnd& frontEnd) {
-    const TypedNumber number = ParseTypedNumber(field.text);
-    value = number.ValueOr(fallback);
-    if (number.kind != TypedNumber::OutOfRange && value >= 0 && value <= largest)
-        return true;
-    frontEnd.Alert(QStringLiteral("Invalid %1 \"%2\": enter a whole number from 0 to %3.")
-                       .arg(name, field.text)
-                       .arg(largest));
-    return false;
-}
-
-int progressTicks(qint32 timeout) {
-    return timeout > 0 ? static_cast<int>(std::lround(timeout * TicksPerSecond))
-                       : TicksWithoutTimeout;
+SelfCalSignal lit(bool on, SelfCalSignal signal) {
+    return on ? signal : SelfCalSignal::Off;
 }
 
 // The panels of a 1-byte status; true when the status is good.
 bool oneByteStatus(quint32 s, SelfCalReport& status) {
     auto& p = status.panels;
-    p[PanelTimeout] = lit(bitSet(s, 2), PanelColour::Red);
-    p[PanelOutOfRange] = lit(bitSet(s, 3), PanelColour::Red);
-    p[PanelParamOutOfRange] = lit(bitSet(s, 4), PanelColour::Red);
-    p[PanelNoCorrection] = lit(bitSet(s, 5), PanelColour::Orange);
-    p[PanelUserErrMap] = lit(bitSet(s, 6), PanelColour::BrightGreen);
+    p[PanelTimeout] = lit(bitSet(s, 2), SelfCalSignal::Fault);
+    p[PanelOutOfRange] = lit(bitSet(s, 3), SelfCalSignal::Fault);
+    p[PanelParamOutOfRange] = lit(bitSet(s, 4), SelfCalSignal::Fault);
+    p[PanelNoCorrection] = lit(bitSet(s, 5), SelfCalSignal::Notice);
+    p[PanelUserErrMap] = lit(bitSet(s, 6), SelfCalSignal::Positive);
     return !bitSet(s, 2) && !bitSet(s, 3) && !bitSet(s, 4);
 }
 
@@ -67,15 +44,15 @@ bool oneByteStatus(quint32 s, SelfCalReport& status) {
 bool fourByteStatus(quint32 s, SelfCalReport& status) {
     auto& p = status.panels;
     p[PanelSuccessful] =
-        bitSet(s, 6) ? PanelColour::Red : lit(bitSet(s, 4), PanelColour::BrightGreen);
-    p[PanelNoCorrection] = lit(bitSet(s, 5), PanelColour::Orange);
-    p[PanelTimeout] = lit(bitSet(s, 8), PanelColour::Red);
-    p[PanelEncoderError] = lit(bitSet(s, 9), PanelColour::Red);
-    p[PanelNumericalErr] = lit(bitSet(s, 12), PanelColour::Red);
-    p[PanelOutOfRange] = lit(bitSet(s, 13), PanelColour::Red);
-    p[PanelRadialDisp] = lit(bitSet(s, 15), PanelColour::Red);
-    p[PanelUserErrMap] = lit(bitSet(s, 20), PanelColour::BrightGreen);
-    p[PanelWriteErr] = lit(bitSet(s, 21), PanelColour::Red);
+        bitSet(s, 6) ? SelfCalSignal::Fault : lit(bitSet(s, 4), SelfCalSignal::Positive);
+    p[PanelNoCorrection] = lit(bitSet(s, 5), SelfCalSignal::Notice);
+    p[PanelTimeout] = lit(bitSet(s, 8), SelfCalSignal::Fault);
+    p[PanelEncoderError] = lit(bitSet(s, 9), SelfCalSignal::Fault);
+    p[PanelNumericalErr] = lit(bitSet(s, 12), SelfCalSignal::Fault);
+    p[PanelOutOfRange] = lit(bitSet(s, 13), SelfCalSignal::Fault);
+    p[PanelRadialDisp] = lit(bitSet(s, 15), SelfCalSignal::Fault);
+    p[PanelUserErrMap] = lit(bitSet(s, 20), SelfCalSignal::Positive);
+    p[PanelWriteErr] = lit(bitSet(s, 21), SelfCalSignal::Fault);
     return !bitSet(s, 6);
 }
 
@@ -86,27 +63,33 @@ bool hasExtraResults() {
 }
 
 // The three results of extended-air-gap encoders; a failed read is logged
-// and shown as 0.
-QString extraResults(FrontEnd& frontEnd) {
-    struct ExtraResult {
-        quint32 address;
-        const char* label;
-        bool isSigned;
-    };
-    static constexpr ExtraResult results[] = {
-        {REG_ADDR_DRAVONEL_CAL_AVG_H, "Avg h = ", true},
-        {REG_ADDR_DRAVONEL_CAL_ECC_SHIFT, "Ecc shift = ", false},
-        {REG_ADDR_DRAVONEL_CAL_ECC_PHASE_EXTRA, "Ecc phase = ", false},
-    };
-    QString text = NewLine + QStringLiteral("----------------------");
-    for (const ExtraResult& result : results) {
+// and leaves its value empty.
+SelfCalExtraResults readExtraResults(FrontEnd& frontEnd) {
+    const auto read = [&frontEnd](quint32 address, bool isSigned) -> std::optional<qint32> {
         quint16 word = 0;
-        if (!Dravonel_ReadWord(result.address, word))
+        if (!Dravonel_ReadWord(address, word)) {
             frontEnd.Log(LastError);
-        const qint32 value = result.isSigned ? qint32(qint16(word)) : qint32(word);
-        text += NewLine + QLatin1String(result.label) + QString::number(value);
-    }
-    return text;
+            return std::nullopt;
+        }
+        return isSigned ? qint32(qint16(word)) : qint32(word);
+    };
+    SelfCalExtraResults extra;
+    extra.avgH = read(REG_ADDR_DRAVONEL_CAL_AVG_H, true);
+    extra.eccShift = read(REG_ADDR_DRAVONEL_CAL_ECC_SHIFT, false);
+    extra.eccPhase = read(REG_ADDR_DRAVONEL_CAL_ECC_PHASE_EXTRA, false);
+    return extra;
+}
+
+// Shown as 0 when it could not be read.
+QString extraLine(const char* label, const std::optional<qint32>& value) {
+    return NewLine + QLatin1String(label) + QString::number(value.value_or(0));
+}
+
+bool writeSetting(bool written, const QString& name, FrontEnd& frontEnd) {
+    if (!written)
+        frontEnd.Alert(
+            QStringLiteral("The encoder refused the self-calibration %1: %2").arg(name, LastError));
+    return written;
 }
 
 } // namespace
@@ -129,36 +112,66 @@ SelfCalSettings ReadSelfCalSettings(FrontEnd& frontEnd) {
     return settings;
 }
 
-std::optional<SelfCalPlan> PlanSelfCalibration(const SelfCalField& arc, const SelfCalField& timeout,
-                                               FrontEnd& frontEnd) {
-    SelfCalPlan plan;
-    qint32 value = 0;
-    if (arc.enabled) {
-        if (!numberInRange(arc, QStringLiteral("partial arc"), DefaultArc, 0xFFFF, value, frontEnd))
-            return std::nullopt;
-        plan.arc = static_cast<quint16>(value);
-    }
-    if (!timeout.enabled)
-        return plan;
-    if (!numberInRange(timeout, QStringLiteral("timeout"), DefaultTimeout, 0xFF, value, frontEnd))
-        return std::nullopt;
-    if (value == 0 || value > LongestTimeout) {
-        value = LongestTimeout;
-        plan.timeoutReplaced = true;
-    }
-    plan.timeout = static_cast<quint8>(value);
-    plan.ticks = progressTicks(value);
-    return plan;
+QString SelfCalOptionsProblem(const SelfCalOptions& options) {
+    if (!options.timeoutS)
+        return {};
+    if (!Present_SELF_CAL_TIMEOUT)
+        return QStringLiteral("this encoder has no self-calibration time-out to set");
+    if (*options.timeoutS < SelfCalTimeoutMinS || *options.timeoutS > SelfCalTimeoutMaxS)
+        return QStringLiteral("the self-calibration time-out must be from %1 to %2 s, not %3 s")
+            .arg(SelfCalTimeoutMinS)
+            .arg(SelfCalTimeoutMaxS)
+            .arg(*options.timeoutS);
+    return {};
 }
 
-bool StartSelfCalibration(const SelfCalPlan& plan, SelfCalRun& run, FrontEnd& frontEnd) {
+int SelfCalProgressTicks(std::optional<quint8> timeoutS) {
+    return timeoutS && *timeoutS > 0 ? static_cast<int>(std::lround(*timeoutS * TicksPerSecond))
+                                     : TicksWithoutTimeout;
+}
+
+bool ApplySelfCalSettings(const SelfCalOptions& options, SelfCalSettings& inEffect,
+                          FrontEnd& frontEnd) {
+    if (const QString problem = SelfCalOptionsProblem(options); !problem.isEmpty()) {
+        frontEnd.Alert(problem);
+        return false;
+    }
+    if (options.arcDeg &&
+        !writeSetting(Dravonel_WriteSelfCalArc(*options.arcDeg), QStringLiteral("arc"), frontEnd))
+        return false;
+    if (options.timeoutS && !writeSetting(Dravonel_WriteSelfCalTimeout(*options.timeoutS),
+                                          QStringLiteral("time-out"), frontEnd))
+        return false;
+    inEffect = ReadSelfCalSettings(frontEnd);
+    const bool arcHeld = !options.arcDeg || inEffect.arc == options.arcDeg;
+    const bool timeoutHeld = !options.timeoutS || inEffect.timeout == options.timeoutS;
+    if (!inEffect.arc || (inEffect.timeoutPresent && !inEffect.timeout)) {
+        frontEnd.Alert(QStringLiteral("The self-calibration arc and time-out could not be read "
+                                      "back: ") +
+                       LastError);
+        return false;
+    }
+    if (!arcHeld || !timeoutHeld) {
+        frontEnd.Alert(QStringLiteral("The encoder does not hold the self-calibration %1 "
+                                      "written")
+                           .arg(arcHeld ? QStringLiteral("time-out") : QStringLiteral("arc")));
+        return false;
+    }
+    return true;
+}
+
+bool StartSelfCalibration(const SelfCalOptions& options, SelfCalRun& run, FrontEnd& frontEnd) {
+    if (const QString problem = SelfCalOptionsProblem(options); !problem.isEmpty()) {
+        frontEnd.Alert(problem);
+        return false;
+    }
     if (!Dravonel_ReadSelfCalResults()) {
         frontEnd.Log(LastError);
         return false;
     }
     run.resultsAtStart = SelfCalResultsText.toLatin1();
     run.counterAtStart = static_cast<quint8>(SelfCalStatus & RunCounterBits);
-    if (!Dravonel_StartSefCal(plan.arc, plan.timeout))
+    if (!Dravonel_StartSefCal(options.arcDeg.value_or(0), options.timeoutS.value_or(0)))
         frontEnd.Log(LastError);
     return true;
 }
@@ -181,18 +194,29 @@ SelfCalReport ReadSelfCalibrationStatus(quint8 counterAtStart, FrontEnd& frontEn
         return status;
     }
     status.read = true;
-    const quint32 bits = ::SelfCalStatus;
-    QString results = SelfCalResultsText;
-    status.text = QStringLiteral("Status: ") +
-                  QString::fromLatin1(IntToBin(8 * REG_SIZE_DRAVONEL_CAL_STATUS, bits)) + NewLine +
-                  results.replace(QLatin1String("\r\n"), NewLine);
-    status.finished = (bits & RunCounterBits) != counterAtStart;
-    const bool good = REG_SIZE_DRAVONEL_CAL_STATUS == 4 ? fourByteStatus(bits, status)
-                                                        : oneByteStatus(bits, status);
+    status.status = ::SelfCalStatus;
+    status.statusDigits = 8 * REG_SIZE_DRAVONEL_CAL_STATUS;
+    status.results = QString(SelfCalResultsText).replace(QLatin1String("\r\n"), NewLine);
+    status.finished = (status.status & RunCounterBits) != counterAtStart;
+    const bool good = REG_SIZE_DRAVONEL_CAL_STATUS == 4 ? fourByteStatus(status.status, status)
+                                                        : oneByteStatus(status.status, status);
     status.successful = status.finished && !EncoderPosition.ErrBit && good;
-    status.panels[PanelSuccessful] = lit(status.successful, PanelColour::BrightGreen);
+    status.panels[PanelSuccessful] = lit(status.successful, SelfCalSignal::Positive);
     if (hasExtraResults())
-        status.text += extraResults(frontEnd);
-    status.panels[PanelFinished] = lit(status.finished, PanelColour::Green);
+        status.extra = readExtraResults(frontEnd);
+    status.panels[PanelFinished] = lit(status.finished, SelfCalSignal::Done);
     return status;
+}
+
+QString SelfCalReportText(const SelfCalReport& report) {
+    QString text = QStringLiteral("Status: ") +
+                   QString::fromLatin1(IntToBin(report.statusDigits, report.status)) + NewLine +
+                   report.results;
+    if (report.extra) {
+        text += NewLine + QStringLiteral("----------------------");
+        text += extraLine("Avg h = ", report.extra->avgH);
+        text += extraLine("Ecc shift = ", report.extra->eccShift);
+        text += extraLine("Ecc phase = ", report.extra->eccPhase);
+    }
+    return text;
 }

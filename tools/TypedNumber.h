@@ -1,7 +1,8 @@
 #pragma once
-// Numbers the user types into the edits of the settings workflows: signed
-// 32-bit decimal integers. Text that is no number at all takes the
-// workflow's default; a number beyond that range is refused, never cut.
+// Numbers a user types (the window's edits, the command line): signed 32-bit
+// decimal integers. Whether a blank or text that is no number stands for a
+// default is the caller's rule; a number beyond that range is told apart,
+// never cut.
 
 #include <QString>
 
