@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "ConsoleFrontEnd.h"
+#include "Q714_SPI_Dravonel.h"
 #include "Serial_driver.h"
 #include "SeveralDevices.h"
 #include "SystemIdentity.h"
@@ -15,6 +16,10 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("q714"));
     QCoreApplication::setApplicationVersion(OwnVersionText());
     CatchInterrupts();
+    // A script's reading goes on after one late reply, and never takes a
+    // reply that is no frame for position 0.
+    SerialTimeoutRetries = 1;
+    RefuseMalformedFrames = true;
     QCommandLineParser parser;
     CliRequest request;
     if (const int status = ParseCommandLine(app.arguments(), parser, request); status >= 0)

@@ -124,6 +124,14 @@ struct TEncoderStatus {
 };
 extern TEncoderStatus EncoderStatus;
 
+// When set, a position reply that is not a whole frame (a "?" reply of
+// other than two hexadecimal digits per byte, a "d" reply whose fields are
+// not hexadecimal) fails its read with LastError naming the reply, and the
+// position and flags keep their previous values. Unset (the window), such a
+// reply decodes with its missing or invalid digits read as 0. q714 sets it:
+// a script must never take such a reply for position 0.
+extern bool RefuseMalformedFrames;
+
 // Reads one raw frame ("?07:000" or "?05:000") into EncoderPosition and the
 // frame-borne fields of EncoderStatus. True means the adapter answered; the
 // encoder's error, warning and CRC state are in the flags. TrailingByte

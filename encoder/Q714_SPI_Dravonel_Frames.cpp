@@ -6,6 +6,9 @@
 #include "Q714_SPI_Dravonel_p.h"
 #include "Serial_driver.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 
 // Where the fields of a raw frame lie in the reply text (1-based character
@@ -24,6 +27,8 @@ constexpr TFrameLayout StatusWordFrame = {10, 0, 1, 5, 11, 0};
 
 constexpr char LongFrameCommand[] = "?07:000";
 constexpr char ShortFrameCommand[] = "?05:000";
+constexpr int LongFrameDigits = 14; // two hexadecimal digits per byte
+constexpr int ShortFrameDigits = 10;
 constexpr char StatusPositionCommand[] = "d";
 
 constexpr quint32 ErrorBitMask = 0x2;   // active low
@@ -80,8 +85,26 @@ const TFrameLayout* frameLayout() {
     return MTbits > 0 ? &MultiTurnFrame : &SingleTurnFrame;
 }
 
+bool longFrame() {
+    return hasStatusWord(EncoderType) || MTbits > 0;
+}
+
 const char* frameCommand() {
-    return hasStatusWord(EncoderType) || MTbits > 0 ? LongFrameCommand : ShortFrameCommand;
+    return longFrame() ? LongFrameCommand : ShortFrameCommand;
+}
+
+bool allHex(QByteArrayView text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+// False, with LastError naming the reply, for a frame that must be whole
+// and is not.
+bool acceptFrame(const QByteArray& text, bool whole) {
+    if (!RefuseMalformedFrames || whole)
+        return true;
+    LastError = QStringLiteral("Not a position frame: \"%1\"").arg(QString::fromLatin1(text));
+    return false;
 }
 
 // A frame that cannot be decoded keeps the previous position and reports
@@ -158,6 +181,21 @@ void decodeFrame(const TFrameLayout& layout, const QByteArray& text, quint8& tra
 qint64 turnsToCounts(qint32 turns) {
     const int bits = qBound(0, int(STbits), 32);
     return qint64(turns) * (qint64(1) << bits);
+}
+
+// The hexadecimal fields of a "d" reply of a known length are whole (a
+// reply of another length is refused for its length).
+bool statusPositionFieldsAreHex(const QByteArray& text) {
+    switch (text.size()) {
+    case 15:
+        return allHex(part(text, 2, 4)) && allHex(part(text, 9, 6));
+    case 22:
+        return allHex(part(text, 2, 4)) && allHex(part(text, 9, 4)) && allHex(part(text, 16, 6));
+    case 17:
+        return allHex(part(text, 9, 8));
+    default:
+        return true;
+    }
 }
 
 // Fields of the "d" reply by its length; false for an unknown length.
@@ -254,6 +292,9 @@ bool Dravonel_ReadPosition(quint8& TrailingByte) {
     if (!DravonelExchange(frameCommand(), text))
         return false;
     text = KeepPrintable(text);
+    const int digits = longFrame() ? LongFrameDigits : ShortFrameDigits;
+    if (!acceptFrame(text, text.size() == digits && allHex(text)))
+        return false;
     if (const TFrameLayout* layout = frameLayout())
         decodeFrame(*layout, text, TrailingByte);
     else
@@ -267,6 +308,8 @@ bool Dravonel_ReadStatusPosition() {
     if (!DravonelExchange(StatusPositionCommand, text))
         return false;
     text = KeepPrintable(text);
+    if (!acceptFrame(text, statusPositionFieldsAreHex(text)))
+        return false;
     QByteArray statusText;
     if (!decodeStatusPositionFields(text, statusText)) {
         LastError =

@@ -59,6 +59,7 @@ TEncoderStatus EncoderStatus;
 
 quint32 SelfCalStatus = 0;
 QString SelfCalResultsText;
+bool RefuseMalformedFrames = false;
 
 void InstallRegisterMap(TRegisterMapColumn column) {
     REG_ADDR_DRAVONEL_POS_OFFSET = Map.POS_OFFSET.In(column);
@@ -123,5 +124,6 @@ void ResetEncoderProtocolState() {
     SelfCalStatus = 0;
     SelfCalResultsText.clear();
     DebugData = TDebugData();
+    RefuseMalformedFrames = false;
     ResetEncoderRecords();
 }

@@ -10,6 +10,7 @@
 
 QSerialPort* COMPortHandle = nullptr;
 quint32 SerialTimeout = 400;
+quint32 SerialTimeoutRetries = 0;
 bool CommLogEnabled = false;
 QByteArray CommLogText;
 std::function<void()> CommLogAppended;
@@ -203,7 +204,10 @@ qint32 transact(QSerialPort* handle, const QByteArray& command, const Completion
 
 qint32 SerialTransaction(QSerialPort* handle, const QByteArray& command, qint32 expectedLength,
                          QByteArray& reply) {
-    return transact(handle, command, {expectedLength}, reply);
+    qint32 result = transact(handle, command, {expectedLength}, reply);
+    for (quint32 retry = 0; result == SerialResultTimeout && retry < SerialTimeoutRetries; ++retry)
+        result = transact(handle, command, {expectedLength}, reply);
+    return result;
 }
 
 qint32 SerialLineTransaction(QSerialPort* handle, const QByteArray& command, qint32 enoughAtTimeout,
@@ -254,6 +258,7 @@ void ResetSerialDriverState() {
     CloseCOMPort();
     owed = OwedReplies();
     SerialTimeout = 400;
+    SerialTimeoutRetries = 0;
     CommLogEnabled = false;
     CommLogText.clear();
     CommLogAppended = nullptr;

@@ -16,6 +16,13 @@ extern quint32 SerialTimeout;
 extern bool CommLogEnabled;
 // Log lines not yet moved to the log memo, each ending with CR LF.
 extern QByteArray CommLogText;
+// How often SerialTransaction sends a command again after it timed out (0:
+// never). The adapter answers every command, so a reply missing at the
+// time-out is late, not lost: the owed-reply rule below drops it when it
+// comes, and the command's second answer is its reply. q714 sets 1, so a
+// late reply costs one exchange instead of the command; the window keeps 0.
+// The identity probe (SerialLineTransaction) never repeats.
+extern quint32 SerialTimeoutRetries;
 // Called after every line added to CommLogText, when set: a front-end that
 // shows the log as it happens (the command line) takes the lines there.
 extern std::function<void()> CommLogAppended;

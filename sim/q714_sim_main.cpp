@@ -152,6 +152,10 @@ const ProgramOption Options[] = {
      "unlock code is written to register 0x49 (the tool's Unlock, sent when a recording "
      "starts).",
      nullptr, nullptr},
+    {"reply",
+     "Answer this exact command with this text and CR instead, e.g. \"?07:000=ZZZZ\" for a "
+     "position frame that is no frame. May be given several times.",
+     "command=text", nullptr},
     {"verbose", "Print every command received.", nullptr, nullptr},
 };
 
@@ -336,6 +340,15 @@ bool configureAdapter(const QCommandLineParser& parser, SimulatedAdapter& adapte
                                           StatusReplyForm::Multiturn22,
                                           StatusReplyForm::TurnsOnly17};
     adapter.SetStatusReplyForm(replyForms[forms.indexOf(form)]);
+    for (const QString& reply : parser.values("reply")) {
+        const qsizetype equals = reply.indexOf(QLatin1Char('='));
+        if (equals <= 0) {
+            PrintLine(QStringLiteral("q714-sim: --reply takes command=text, e.g. ?07:000=ZZZZ"));
+            return false;
+        }
+        adapter.OverrideReply(reply.left(equals).toLatin1(),
+                              reply.mid(equals + 1).toLatin1() + '\r');
+    }
     if (!configureEncoder(parser, adapter))
         return false;
     adapter.SetSupplyOn(parser.isSet("power-on"));

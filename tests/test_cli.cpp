@@ -331,6 +331,71 @@ private slots:
         QCOMPARE(lines.size(), 7); // header, 5 rows, the empty rest after the last CR LF
         QCOMPARE(bench.Q714(args({"record", "--count", "5", "--debug"}) << path).exit, 5);
     }
+
+    // A late reply costs one exchange, as in the window: the command is sent
+    // again and the reading goes on, in the connect as in the readings.
+    void lateRepliesCostOneExchange() {
+        for (const char* late : {"12:600", "40:600"}) {
+            Bench bench;
+            QVERIFY(!bench.Simulator("sim-1", {"--late-reply", late}).isEmpty());
+            const Run run = bench.Q714(args({"read", "--count", "60", "--format", "jsonl"}));
+            QVERIFY2(run.exit == 0, run.err.constData());
+            const QJsonObject result = run.LastLine();
+            QCOMPARE(result.value("count").toInt(), 60);
+            QVERIFY(result.value("complete").toBool());
+            // No CRC mode was switched for want of an answer.
+            QVERIFY(!result.value("encoder").toObject().value("non_inverted_crc").toBool());
+        }
+    }
+
+    // A reply that is no whole frame is a failed reading (exit 4), never
+    // position 0 without a CRC error.
+    void aReplyThatIsNoFrameIsAFailedReading() {
+        for (const char* frame : {"ZZZZ", "0001800003", "0001800003A0XY", "0001800003A07E00"}) {
+            Bench bench;
+            QVERIFY(!bench.Simulator("sim-1", {"--reply", QStringLiteral("?07:000=") + frame})
+                         .isEmpty());
+            const Run run = bench.Q714(args({"read", "--count", "3", "--format", "jsonl"}));
+            QVERIFY2(run.exit == 4, run.err.constData());
+            for (const QJsonObject& line : run.Lines())
+                QVERIFY2(line.value("type").toString() != QLatin1String("reading"),
+                         run.out.constData());
+            QVERIFY2(run.err.contains("Not a position frame"), run.err.constData());
+        }
+    }
+
+    // Every power-up is checked, the last one too: with a jump at every
+    // power-on, one cycle finds one jump.
+    void powerCyclingChecksTheLastPowerUp() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-jump-every", "1"}).isEmpty());
+        const Run run = bench.Q714(args({"power-cycle", "--cycles", "1", "--min", "10", "--max",
+                                         "10", "--stationary", "--format", "json"}));
+        QVERIFY2(run.exit == 1, run.err.constData());
+        QCOMPARE(run.Json().value("jumps").toInt(), 1);
+        QCOMPARE(run.Json().value("cycles").toInt(), 1);
+    }
+
+    // The arc and time-out asked for are written on their own, read back and
+    // reported; without them the run keeps the encoder's own, and says which.
+    void calibrateWritesAndReportsExactlyWhatWasAsked() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--selfcal-seconds", "0.2"}).isEmpty());
+        const Run asked = bench.Q714(
+            args({"calibrate", "--arc", "90", "--timeout", "5", "--format", "json", "--quiet"}));
+        QVERIFY2(asked.exit == 0, asked.err.constData());
+        QCOMPARE(asked.Json().value("arc").toInt(), 90);
+        QCOMPARE(asked.Json().value("timeout_s").toInt(), 5);
+        QVERIFY(asked.Json().value("arc_written").toBool());
+        const QStringList received = bench.Received(0);
+        QVERIFY(received.contains("W:0002:00000019:0000005A"));
+        QVERIFY(received.contains("W:0001:00000021:00000005"));
+        const Run own = bench.Q714(args({"calibrate", "--format", "json", "--quiet"}));
+        QVERIFY2(own.exit == 0, own.err.constData());
+        QCOMPARE(own.Json().value("arc").toInt(), 90); // what the encoder holds now
+        QVERIFY(!own.Json().value("arc_written").toBool());
+        QVERIFY(!own.Json().value("timeout_written").toBool());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -267,6 +267,46 @@ private slots:
         QCOMPARE(EncoderPosition.ErrComm, 0);
     }
 
+    // q714 refuses what the window reads as zeros: a frame that is not the
+    // frame's hexadecimal digits, or a "d" reply whose fields are not
+    // hexadecimal, fails its read and leaves the last position as it was.
+    void malformedRepliesFailWhereRefused_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("letters") << QByteArray("?07:000") << QByteArray("ZZZZ");
+        QTest::newRow("not hexadecimal") << QByteArray("?07:000") << QByteArray("0001800003A0XY");
+        QTest::newRow("too short") << QByteArray("?07:000") << QByteArray("0001800003A0");
+        QTest::newRow("too long") << QByteArray("?07:000") << QByteArray("0001800003A07E00");
+        QTest::newRow("empty") << QByteArray("?07:000") << QByteArray();
+        QTest::newRow("d status") << QByteArray("d") << QByteArray("S:00G2 P:03ABCD");
+        QTest::newRow("d turns") << QByteArray("d") << QByteArray("S:0000 M:FFXE P:000010");
+    }
+
+    void malformedRepliesFailWhereRefused() {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, reply);
+        EncoderSim sim;
+        assumeEncoder(2, 17, true);
+        sim.Script(command, reply + "\r");
+        quint8 trailing = 0;
+        const auto read = [&] {
+            return command == "d" ? Dravonel_ReadStatusPosition() : Dravonel_ReadPosition(trailing);
+        };
+        QVERIFY(read()); // the window: invalid digits read as 0
+        RefuseMalformedFrames = true;
+        EncoderPosition.MTST_value = 1234;
+        EncoderPosition.ErrBit = false;
+        QVERIFY(!read());
+        QCOMPARE(LastError, QString("Not a position frame: \"%1\"").arg(QString(reply)));
+        QCOMPARE(EncoderPosition.MTST_value, 1234);
+        QVERIFY(!EncoderPosition.ErrBit);
+        QCOMPARE(EncoderPosition.ErrComm, 0); // the link is fine
+        sim.Script("?07:000", "0001800003A07E\r");
+        QVERIFY(Dravonel_ReadPosition(trailing)); // a whole frame still reads
+        QCOMPARE(EncoderPosition.MTST_value, 196608);
+        RefuseMalformedFrames = false;
+    }
+
     void statusReplyOfTheSimulatedAdapter() {
         EncoderSim sim;
         QVERIFY(sim.Identify());

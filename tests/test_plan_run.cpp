@@ -276,6 +276,101 @@ kind = "teleport"
         QCOMPARE(check.Json().value("steps").toInt(), 2);
     }
 
+    // A value the encoder would not take exactly never passes the check: an
+    // arc with a fraction, a calibration time-out above 40 s. A good one is
+    // written, read back and named in the step's message.
+    void aCalibrationRunsWithExactlyItsValues() {
+        Bench bench;
+        const QString sim = bench.Simulator("sim-1", {"--selfcal-seconds", "0.2"});
+        for (const char* wrong : {"arc = 90.5", "timeout = 41", "arc = 361", "timeout = 0"}) {
+            const QString plan = writeFile(bench.File("wrong.toml"),
+                                           QByteArray("name = \"cal\"\nversion = \"1\"\n"
+                                                      "[[steps]]\nkind = \"calibrate\"\n") +
+                                               wrong + "\n");
+            QCOMPARE(bench.Q714({"plan", "check", plan}).exit, 5);
+            QCOMPARE(bench.Q714({"run", plan, "--port", sim}).exit, 5);
+        }
+        QVERIFY(bench.Received(0).isEmpty());
+        const QString plan = writeFile(bench.File("cal.toml"), R"(
+name = "cal"
+version = "1"
+[[steps]]
+kind = "calibrate"
+arc = 90
+timeout = 5
+)");
+        const Run run = bench.Q714({"run", plan, "--port", sim, "--format", "json"});
+        QVERIFY2(run.exit == 0, run.err.constData());
+        const QJsonObject step =
+            run.Json().value("record").toObject().value("steps").toArray().first().toObject();
+        QVERIFY2(step.value("message").toString().startsWith("arc 90 deg, time-out 5 s"),
+                 qPrintable(step.value("message").toString()));
+        QVERIFY(bench.Received(0).contains("W:0002:00000019:0000005A"));
+    }
+
+    // Every kind but the operator's prompt, on one encoder: each step passes
+    // with only the measurements its kind declares (an undeclared one would
+    // make it an error).
+    void everyStepKindRunsWithItsOwnMeasurements() {
+        Bench bench;
+        const QString sim =
+            bench.Simulator("sim-1", {"--model", "t6-mt19", "--selfcal-seconds", "0.2"});
+        const QString plan = writeFile(bench.File("all.toml"), R"(
+name = "every kind"
+version = "1"
+[[steps]]
+kind = "identify"
+[[steps]]
+kind = "power"
+[[steps]]
+kind = "spi"
+clock = 6
+[[steps]]
+kind = "config"
+position_filter = 6
+[[steps]]
+kind = "zero"
+[[steps]]
+kind = "preset-mt"
+turns = -5
+[[steps]]
+kind = "store"
+[[steps]]
+kind = "power-cycle-verify"
+off_ms = 100
+[[steps]]
+kind = "read"
+count = 5
+[[steps]]
+kind = "signal"
+count = 2
+[[steps]]
+kind = "noise"
+samples = 100
+limits.signal_level_average = { low = 1 }
+[[steps]]
+kind = "errormap"
+[[steps]]
+kind = "calibrate"
+arc = 120
+[[steps]]
+kind = "diag"
+[[steps]]
+kind = "record"
+count = 5
+)");
+        const Run run = bench.Q714({"run", plan, "--port", sim, "--format", "json"});
+        QVERIFY2(run.exit == 0, run.err.constData() + run.out);
+        const QJsonArray steps = run.Json().value("record").toObject().value("steps").toArray();
+        QCOMPARE(steps.size(), 15);
+        for (const QJsonValue& value : steps) {
+            const QJsonObject step = value.toObject();
+            QVERIFY2(step.value("outcome").toString() == QLatin1String("PASS"),
+                     qPrintable(step.value("kind").toString() + ": " +
+                                step.value("message").toString()));
+        }
+    }
+
     void anOperatorPromptNeedsSomeone() {
         Bench bench;
         const QString sim = bench.Simulator("sim-1");

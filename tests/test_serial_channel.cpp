@@ -129,6 +129,35 @@ private slots:
         QCOMPARE(exchange("o", 0, 0), QByteArray("57\r"));
     }
 
+    // With a retry (q714's setting) a late reply costs one exchange, not the
+    // command: it goes out again, the late line is dropped when it comes, and
+    // the second answer is the reply. A silent adapter still times out, and
+    // the identity probe is never repeated.
+    void aRetryAfterATimeOutTakesTheSecondAnswer() {
+        SerialTimeoutRetries = 1;
+        FaultSettings late;
+        late.lateReplyEvery = 2;
+        late.lateReplyMs = 600;
+        sim->Server().SetFaults(late);
+        CommLogEnabled = true;
+        QCOMPARE(exchange("o", 0, 0), QByteArray("57\r"));
+        QCOMPARE(exchange("r", 0, 0), QByteArray("Q7R00417\r"));
+        QCOMPARE(sim->Adapter().ReceivedCommands().count("r"), 2);
+        QVERIFY2(CommLogText.contains("TX:r\r\nRX:\r\nTX:r\r\nRX (late, discarded):Q7R00417\r"),
+                 CommLogText.constData());
+        QCOMPARE(exchange("v", 0, 0), QByteArray("Q714-7R v1.12\r"));
+
+        FaultSettings silent;
+        silent.silent = true;
+        sim->Server().SetFaults(silent);
+        sim->Adapter().ClearReceivedCommands();
+        QCOMPARE(exchange("o", 0, SerialResultTimeout), QByteArray());
+        QCOMPARE(sim->Adapter().ReceivedCommands().count("o"), 2);
+        QByteArray reply;
+        QCOMPARE(SerialLineTransaction(COMPortHandle, "v", 7, reply), SerialResultTimeout);
+        QCOMPARE(sim->Adapter().ReceivedCommands().count("v"), 1);
+    }
+
     // A reply the adapter never sends costs one more exchange, not every
     // later one.
     void aReplyNeverSentCostsOneMoreExchange() {
