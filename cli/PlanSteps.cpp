@@ -145,6 +145,10 @@ StepResult config(CommandContext& c, const PlanStep& step, PlanRunState& state) 
     for (const char* key : {"position_offset", "position_filter", "multiturn_error_arc"})
         if (step.Has(key))
             values.insert(QLatin1String(key), step.Integer(key));
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        if (!EncoderHasSetting(it.key()))
+            return StepResult::Error(
+                QStringLiteral("this encoder has no %1; nothing was written").arg(it.key()));
     QStringList written;
     QString problem;
     const bool done = WriteSettingsMap(c.front, values, written, problem);
