@@ -60,34 +60,40 @@ QJsonObject differencesJson(const Settings& expected, const Settings& actual) {
     return object;
 }
 
-// KEY=VALUE pairs, all checked before anything is written.
-bool parseAssignments(const QStringList& arguments, Settings& values) {
-    if (arguments.isEmpty()) {
-        Fail(ExitUsage, QStringLiteral("config set needs KEY=VALUE (position_offset, "
-                                       "position_filter, multiturn_error_arc)"));
-        return false;
-    }
+// KEY=VALUE pairs, all checked before anything is sent: false with the
+// first problem.
+bool parseAssignments(const QStringList& arguments, Settings& values, QString& problem) {
     for (const QString& argument : arguments) {
         const QString key = argument.section(QLatin1Char('='), 0, 0);
         const QString text = argument.section(QLatin1Char('='), 1);
         const TypedNumber number = ParseTypedNumber(text);
         if (!SettingOf(key) || !argument.contains(QLatin1Char('='))) {
-            Fail(ExitUsage, QStringLiteral("unknown setting \"%1\" (position_offset, "
-                                           "position_filter, multiturn_error_arc)")
-                                .arg(key));
+            problem = QStringLiteral("unknown setting \"%1\" (position_offset, position_filter, "
+                                     "multiturn_error_arc)")
+                          .arg(key);
             return false;
         }
         if (number.kind != TypedNumber::Number || number.value < 0 ||
             number.value > SettingMaximum(key)) {
-            Fail(ExitUsage, QStringLiteral("%1 takes a whole number from 0 to %2, not \"%3\"")
-                                .arg(key)
-                                .arg(SettingMaximum(key))
-                                .arg(text));
+            problem = QStringLiteral("%1 takes a whole number from 0 to %2, not \"%3\"")
+                          .arg(key)
+                          .arg(SettingMaximum(key))
+                          .arg(text);
             return false;
         }
         values.insert(key, number.value);
     }
     return true;
+}
+
+// The settings the connected encoder lacks: 0, or the exit status after
+// naming them (nothing has been written then).
+int refuseMissingSettings(const Settings& values, int status) {
+    const QStringList missing = SettingsTheEncoderLacks(values);
+    if (missing.isEmpty())
+        return ExitDone;
+    return Fail(status, QStringLiteral("this encoder has no %1; nothing was written")
+                            .arg(missing.join(QStringLiteral(", "))));
 }
 
 // Writes the settings in turn: 0, or the exit status at the first the
@@ -152,8 +158,11 @@ int configGet(CommandContext& c) {
 
 int configSet(CommandContext& c) {
     Settings values;
-    if (!parseAssignments(c.request.arguments.mid(1), values))
-        return ExitUsage;
+    QString problem;
+    if (!parseAssignments(c.request.arguments.mid(1), values, problem))
+        return Fail(ExitUsage, problem);
+    if (const int status = refuseMissingSettings(values, ExitUsage))
+        return status;
     QStringList written;
     const int status = writeSettings(c, values, written);
     const QString state = writtenState(written);
@@ -227,6 +236,16 @@ int configVerify(CommandContext& c) {
 
 } // namespace
 
+int CheckConfig(const CliRequest& request) {
+    const QString action = request.arguments.value(0);
+    Settings values;
+    QString problem;
+    if (action == QLatin1String("set") &&
+        !parseAssignments(request.arguments.mid(1), values, problem))
+        return Fail(ExitUsage, problem);
+    return ExitDone;
+}
+
 int RunConfig(CommandContext& c) {
     const QString action = c.request.arguments.value(0);
     if (action == QLatin1String("get"))
@@ -261,17 +280,19 @@ int RunZero(CommandContext& c) {
 }
 
 int RunPresetMultiturn(CommandContext& c) {
-    const TypedNumber number = ParseTypedNumber(c.request.arguments.value(0));
-    if (number.kind != TypedNumber::Number || number.value < -32768 || number.value > 65535)
+    // The turn count's range is the command table's, checked with the
+    // command line.
+    qint64 turns = 0;
+    if (!ParseWholeNumber(c.request.arguments.value(0), *c.request.form->number, turns))
         return Fail(ExitUsage, QStringLiteral("preset-mt takes a turn count from -32768 to 65535"));
     if (MTbits == 0)
         return Fail(ExitEncoder, QStringLiteral("a single-turn encoder counts no turns"));
-    if (!Confirm(c, QStringLiteral("Preset the turn count to %1?").arg(number.value)))
+    if (!Confirm(c, QStringLiteral("Preset the turn count to %1?").arg(turns)))
         return ExitUsage;
-    if (!PresetMultiturn(static_cast<quint16>(number.value), c.front))
+    if (!PresetMultiturn(static_cast<quint16>(turns), c.front))
         return Fail(ExitEncoder, QStringLiteral("the encoder refused the preset"));
-    c.out.Result(ResultOf(c, {{"turns", number.value}}),
-                 {QStringLiteral("turns preset to %1").arg(number.value)});
+    c.out.Result(ResultOf(c, {{"turns", double(turns)}}),
+                 {QStringLiteral("turns preset to %1").arg(turns)});
     return ExitDone;
 }
 

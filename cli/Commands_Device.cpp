@@ -82,13 +82,16 @@ int RunPower(CommandContext& c) {
     return ExitDone;
 }
 
+int CheckSpi(const CliRequest& request) {
+    if (!request.IsSet("clock") && !request.IsSet("ncs-delay"))
+        return Fail(ExitUsage, QStringLiteral("spi needs --clock or --ncs-delay"));
+    return ExitDone;
+}
+
 int RunSpi(CommandContext& c) {
     qint64 clock = 0, delay = 0;
-    if (!NumberOption(c, "clock", 1, 8, 0, clock) ||
-        !NumberOption(c, "ncs-delay", 1, 900, 0, delay))
+    if (!NumberOption(c, "clock", 0, clock) || !NumberOption(c, "ncs-delay", 0, delay))
         return ExitUsage;
-    if (clock == 0 && delay == 0)
-        return Fail(ExitUsage, QStringLiteral("spi needs --clock or --ncs-delay"));
     bool set = true;
     if (clock > 0)
         set = SetSpiClock(int(clock), c.front) && set;

@@ -81,6 +81,10 @@ bool writeChart(const QByteArray& csv, const QString& path, QString& reason) {
     return true;
 }
 
+// The phases' lengths when --min and --max are not given.
+constexpr qint64 PowerCycleShortestMs = 150;
+constexpr qint64 PowerCycleLongestMs = 400;
+
 double degreesOf(qint64 counts) {
     return double(counts) * 360.0 / qMax(1, STcounts);
 }
@@ -89,12 +93,13 @@ double degreesOf(qint64 counts) {
 
 int RunCalibrate(CommandContext& c) {
     qint64 arc = 0, timeout = 0;
-    if (!NumberOption(c, "arc", 0, 65535, 0, arc) ||
-        !NumberOption(c, "timeout", 0, 255, 0, timeout))
+    if (!NumberOption(c, "arc", 0, arc) || !NumberOption(c, "timeout", 0, timeout))
         return ExitUsage;
+    if (c.request.IsSet("timeout") && !Present_SELF_CAL_TIMEOUT)
+        return Fail(ExitUsage, QStringLiteral("this encoder has no self-calibration time-out "
+                                              "register: leave --timeout out"));
     const SelfCalField arcField{c.request.IsSet("arc"), c.request.Value("arc")};
-    const SelfCalField timeoutField{c.request.IsSet("timeout") && Present_SELF_CAL_TIMEOUT,
-                                    c.request.Value("timeout")};
+    const SelfCalField timeoutField{c.request.IsSet("timeout"), c.request.Value("timeout")};
     ProgressReport progress(c, QStringLiteral("calibrate"), 1);
     const CalibrationRun run =
         CalibrateAndWait(c.front, arcField, timeoutField, [&progress](int tick, int ticks) {
@@ -199,11 +204,21 @@ int RunErrorMap(CommandContext& c) {
     return ExitDone;
 }
 
+int CheckPowerCycle(const CliRequest& request) {
+    const qint64 shortest = request.Number("min", PowerCycleShortestMs);
+    const qint64 longest = request.Number("max", PowerCycleLongestMs);
+    if (shortest > longest)
+        return Fail(ExitUsage, QStringLiteral("--min (%1 ms) must not exceed --max (%2 ms)")
+                                   .arg(shortest)
+                                   .arg(longest));
+    return ExitDone;
+}
+
 int RunPowerCycle(CommandContext& c) {
     qint64 cycles = 0, shortest = 0, longest = 0;
-    if (!NumberOption(c, "cycles", 1, 100000, 10, cycles) ||
-        !NumberOption(c, "min", 10, 10000, 150, shortest) ||
-        !NumberOption(c, "max", 10, 10000, 400, longest))
+    if (!NumberOption(c, "cycles", 10, cycles) ||
+        !NumberOption(c, "min", PowerCycleShortestMs, shortest) ||
+        !NumberOption(c, "max", PowerCycleLongestMs, longest))
         return ExitUsage;
     const bool stationary = c.request.IsSet("stationary");
     const NumberFormat format{QLocale::c(), QChar()};

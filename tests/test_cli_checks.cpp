@@ -1,0 +1,144 @@
+// What q714 checks before it touches a device: a wrong command line reaches
+// no adapter, values are used exactly or refused, and what only the encoder
+// can judge is refused before anything is written.
+#include "CliBench.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QTest>
+
+namespace {
+
+// The commands received that start with `prefix`, in order.
+QStringList startingWith(const QStringList& commands, const QString& prefix) {
+    QStringList found;
+    for (const QString& command : commands)
+        if (command.startsWith(prefix))
+            found << command;
+    return found;
+}
+
+} // namespace
+
+class TestCliChecks : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        if (!QFile::exists(QStringLiteral(Q714_CLI_PATH)) ||
+            !QFile::exists(QStringLiteral(Q714_SIM_PATH)))
+            QSKIP("q714 or q714-sim is not built");
+    }
+
+    // Each of these is a usage error, found before any port is opened: the
+    // simulator never even sees the identity probe.
+    void aWrongCommandLineReachesNoAdapter() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1").isEmpty());
+        const QList<QStringList> wrong = {
+            // --volt
+            args({"power", "on", "--volt", "3"}), args({"power", "on", "--volt", "12"}),
+            args({"power", "on", "--volt", "abc"}), args({"info", "--volt", "3.30"}),
+            args({"info", "--volt", ""}),
+            // positional arguments
+            args({"read", "5"}), args({"power", "on", "off"}), args({"power"}),
+            args({"power", "up"}), args({"preset-mt", "1", "2", "--yes"}),
+            args({"preset-mt", "--yes"}), args({"preset-mt", "65536", "--yes"}),
+            args({"preset-mt", "ten", "--yes"}), args({"info", "junk"}), args({"config"}),
+            args({"config", "frob"}), args({"config", "get", "extra"}),
+            args({"config", "restore", "--yes"}), args({"config", "dump", "a.json", "b.json"}),
+            args({"config", "set"}),
+            // option values
+            args({"read", "--count", "0"}), args({"read", "--count", "abc"}),
+            args({"read", "--count", "2.5"}), args({"read", "--interval", "-1"}),
+            args({"calibrate", "--arc", "361"}), args({"calibrate", "--arc", "9"}),
+            args({"calibrate", "--arc", "90.5"}), args({"calibrate", "--timeout", "0"}),
+            args({"calibrate", "--timeout", "41"}),
+            args({"power-cycle", "--min", "500", "--max", "100"}),
+            args({"power-cycle", "--cycles", "x"}), args({"noise", "--samples", "1"}),
+            args({"spi", "--clock", "9"}), args({"spi", "--ncs-delay", "0"}), args({"spi"}),
+            args({"info", "--clock", "0"}), args({"read", "--ncs-delay", "901"}),
+            args({"record", "--count", "5"}),
+            // config set: every pair before anything
+            args({"config", "set", "position_filter=-1"}),
+            args({"config", "set", "multiturn_error_arc=256"}),
+            args({"config", "set", "position_filter=6", "frob=1"}),
+            args({"config", "set", "position_filter"}),
+            args({"config", "set", "position_filter=abc"}),
+            // the rest
+            args({"--expect-serial", "", "info"}), args({"read", "--unit", "mm"}),
+            args({"read", "--resolution", "1/0"}), args({"read", "--resolution", "90"}),
+            args({"zero"}), // no --yes, and standard input is no terminal
+        };
+        for (const QStringList& command : wrong) {
+            const Run run = bench.Q714(command);
+            const QByteArray shown = command.join(QLatin1Char(' ')).toUtf8();
+            QVERIFY2(run.exit == 2,
+                     shown + " exits " + QByteArray::number(run.exit) + ": " + run.err);
+            QVERIFY2(run.err.startsWith("q714: "), shown + ": " + run.err);
+            const QStringList received = bench.Received(0);
+            QVERIFY2(received.isEmpty(),
+                     shown + " sent " + received.join(QLatin1Char(' ')).toUtf8());
+        }
+    }
+
+    void theSupplyVoltageIsTheOneGiven() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1").isEmpty());
+        QCOMPARE(bench.Q714(args({"power", "on", "--volt", "3.3"})).exit, 0);
+        QCOMPARE(startingWith(bench.Received(0), QStringLiteral("V")), QStringList{"V3"});
+        QCOMPARE(bench.Q714(args({"power", "on", "--volt", "5"})).exit, 0);
+        QCOMPARE(startingWith(bench.Received(0), QStringLiteral("V")), QStringList({"V3", "V5"}));
+    }
+
+    // A negative number is an argument, not an option; as the value of an
+    // option it stays that option's value.
+    void negativeNumbersNeedNoDoubleDash() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1").isEmpty());
+        const Run preset = bench.Q714(args({"preset-mt", "-5", "--yes", "--format", "json"}));
+        QVERIFY2(preset.exit == 0, preset.err.constData());
+        QCOMPARE(preset.Json().value("turns").toInt(), -5);
+        const Run interval = bench.Q714(args({"read", "--interval", "-5"}));
+        QCOMPARE(interval.exit, 2);
+        QVERIFY2(interval.err.contains("--interval"), interval.err.constData());
+    }
+
+    // The bounds themselves are taken, exactly as given.
+    void theRangesBoundsAreTaken() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--selfcal-seconds", "0.2"}).isEmpty());
+        const Run run =
+            bench.Q714(args({"calibrate", "--arc", "10", "--timeout", "40", "--format", "json"}));
+        QVERIFY2(run.exit == 0 || run.exit == 1, run.err.constData());
+        QCOMPARE(run.Json().value("arc").toInt(), 10);
+        QCOMPARE(run.Json().value("timeout_s").toInt(), 40);
+        QCOMPARE(bench.Q714(args({"noise", "--samples", "2"})).exit, 0);
+        QCOMPARE(
+            bench.Q714(args({"power-cycle", "--cycles", "1", "--min", "10", "--max", "10"})).exit,
+            0);
+    }
+
+    // What only the connected encoder can judge is refused after the
+    // connect, before anything is written.
+    void aValueTheEncoderCannotTakeWritesNothing() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--model", "t1-st19", "--selfcal-seconds", "0.2"})
+                     .isEmpty());
+        for (const QStringList& command :
+             {args({"config", "set", "multiturn_error_arc=5"}),
+              args({"config", "set", "position_filter=5", "multiturn_error_arc=5"}),
+              args({"calibrate", "--timeout", "5"})}) {
+            const Run run = bench.Q714(command);
+            const QByteArray shown = command.join(QLatin1Char(' ')).toUtf8();
+            QVERIFY2(run.exit == 2, shown + ": " + run.err);
+            QVERIFY2(run.err.contains("this encoder has no"), shown + ": " + run.err);
+            const QStringList writes = startingWith(bench.Received(0), QStringLiteral("W:"));
+            QVERIFY2(writes.isEmpty(), shown + " wrote " + writes.join(' ').toUtf8());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliChecks)
+#include "test_cli_checks.moc"
