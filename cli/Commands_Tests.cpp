@@ -129,6 +129,9 @@ int RunCalibrate(CommandContext& c) {
 }
 
 int RunDiag(CommandContext& c) {
+    if (c.request.ChangesDevice() &&
+        !Confirm(c, QStringLiteral("Run the diagnostics actions on the encoder?")))
+        return ExitUsage;
     QJsonObject fields;
     if (EncoderSignature.FWverMajor == 4) {
         ReadingOptions options;

@@ -95,7 +95,7 @@ int Session::choosePort(QString& location) {
     const QList<AdapterIdentity> adapters = ScanAdapters();
     if (adapters.isEmpty())
         return Fail(ExitLink, QStringLiteral("no adapter found"));
-    if (adapters.size() > 1 && request.command->changesDevice)
+    if (adapters.size() > 1 && request.ChangesDevice())
         return Fail(ExitUsage,
                     QStringLiteral("%1 adapters present; choose one with --port (or --all):\n%2")
                         .arg(adapters.size())

@@ -35,7 +35,7 @@ private slots:
         QTest::newRow("factory-reset") << args({"factory-reset", "--yes"}) << "reset";
         QTest::newRow("calibrate")
             << args({"calibrate", "--arc", "90", "--timeout", "5"}) << "successful";
-        QTest::newRow("diag") << args({"diag", "--write-access", "--reset-margin"})
+        QTest::newRow("diag") << args({"diag", "--write-access", "--reset-margin", "--yes"})
                               << "write_access";
         QTest::newRow("errormap") << args({"errormap"}) << "corrections";
         QTest::newRow("noise") << args({"noise", "--samples", "300"}) << "six_sigma";

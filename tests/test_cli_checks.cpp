@@ -1,6 +1,7 @@
 // What q714 checks before it touches a device: a wrong command line reaches
-// no adapter, values are used exactly or refused, and what only the encoder
-// can judge is refused before anything is written.
+// no adapter, values are used exactly or refused, what only the encoder can
+// judge is refused before anything is written, and commands that change the
+// encoder never pick an adapter themselves.
 #include "CliBench.h"
 
 #include <QFile>
@@ -38,27 +39,45 @@ private slots:
         QVERIFY(!bench.Simulator("sim-1").isEmpty());
         const QList<QStringList> wrong = {
             // --volt
-            args({"power", "on", "--volt", "3"}), args({"power", "on", "--volt", "12"}),
-            args({"power", "on", "--volt", "abc"}), args({"info", "--volt", "3.30"}),
+            args({"power", "on", "--volt", "3"}),
+            args({"power", "on", "--volt", "12"}),
+            args({"power", "on", "--volt", "abc"}),
+            args({"info", "--volt", "3.30"}),
             args({"info", "--volt", ""}),
             // positional arguments
-            args({"read", "5"}), args({"power", "on", "off"}), args({"power"}),
-            args({"power", "up"}), args({"preset-mt", "1", "2", "--yes"}),
-            args({"preset-mt", "--yes"}), args({"preset-mt", "65536", "--yes"}),
-            args({"preset-mt", "ten", "--yes"}), args({"info", "junk"}), args({"config"}),
-            args({"config", "frob"}), args({"config", "get", "extra"}),
-            args({"config", "restore", "--yes"}), args({"config", "dump", "a.json", "b.json"}),
+            args({"read", "5"}),
+            args({"power", "on", "off"}),
+            args({"power"}),
+            args({"power", "up"}),
+            args({"preset-mt", "1", "2", "--yes"}),
+            args({"preset-mt", "--yes"}),
+            args({"preset-mt", "65536", "--yes"}),
+            args({"preset-mt", "ten", "--yes"}),
+            args({"info", "junk"}),
+            args({"config"}),
+            args({"config", "frob"}),
+            args({"config", "get", "extra"}),
+            args({"config", "restore", "--yes"}),
+            args({"config", "dump", "a.json", "b.json"}),
             args({"config", "set"}),
             // option values
-            args({"read", "--count", "0"}), args({"read", "--count", "abc"}),
-            args({"read", "--count", "2.5"}), args({"read", "--interval", "-1"}),
-            args({"calibrate", "--arc", "361"}), args({"calibrate", "--arc", "9"}),
-            args({"calibrate", "--arc", "90.5"}), args({"calibrate", "--timeout", "0"}),
+            args({"read", "--count", "0"}),
+            args({"read", "--count", "abc"}),
+            args({"read", "--count", "2.5"}),
+            args({"read", "--interval", "-1"}),
+            args({"calibrate", "--arc", "361"}),
+            args({"calibrate", "--arc", "9"}),
+            args({"calibrate", "--arc", "90.5"}),
+            args({"calibrate", "--timeout", "0"}),
             args({"calibrate", "--timeout", "41"}),
             args({"power-cycle", "--min", "500", "--max", "100"}),
-            args({"power-cycle", "--cycles", "x"}), args({"noise", "--samples", "1"}),
-            args({"spi", "--clock", "9"}), args({"spi", "--ncs-delay", "0"}), args({"spi"}),
-            args({"info", "--clock", "0"}), args({"read", "--ncs-delay", "901"}),
+            args({"power-cycle", "--cycles", "x"}),
+            args({"noise", "--samples", "1"}),
+            args({"spi", "--clock", "9"}),
+            args({"spi", "--ncs-delay", "0"}),
+            args({"spi"}),
+            args({"info", "--clock", "0"}),
+            args({"read", "--ncs-delay", "901"}),
             args({"record", "--count", "5"}),
             // config set: every pair before anything
             args({"config", "set", "position_filter=-1"}),
@@ -67,9 +86,12 @@ private slots:
             args({"config", "set", "position_filter"}),
             args({"config", "set", "position_filter=abc"}),
             // the rest
-            args({"--expect-serial", "", "info"}), args({"read", "--unit", "mm"}),
-            args({"read", "--resolution", "1/0"}), args({"read", "--resolution", "90"}),
+            args({"--expect-serial", "", "info"}),
+            args({"read", "--unit", "mm"}),
+            args({"read", "--resolution", "1/0"}),
+            args({"read", "--resolution", "90"}),
             args({"zero"}), // no --yes, and standard input is no terminal
+            args({"diag", "--clear-persistent"}),
         };
         for (const QStringList& command : wrong) {
             const Run run = bench.Q714(command);
@@ -137,6 +159,26 @@ private slots:
             const QStringList writes = startingWith(bench.Received(0), QStringLiteral("W:"));
             QVERIFY2(writes.isEmpty(), shown + " wrote " + writes.join(' ').toUtf8());
         }
+    }
+
+    void diagActionsChangeTheEncoder() {
+        Bench bench;
+        const QString a = bench.Simulator("sim-1");
+        const QString b = bench.Simulator("sim-2", {"--serial", "Q7R00999"});
+        QVERIFY(!a.isEmpty() && !b.isEmpty());
+        for (const char* action : {"--clear-persistent", "--reset-margin", "--write-access"}) {
+            const Run refused = bench.Q714(args({"diag", "--yes", action}));
+            QVERIFY2(refused.exit == 2, refused.err.constData());
+            QVERIFY(refused.err.contains("sim-1") && refused.err.contains("sim-2"));
+        }
+        QCOMPARE(bench.Q714(args({"diag"})).exit, 0); // a look takes the first
+        const Run asked = bench.Q714(args({"diag", "--reset-margin", "--port"}) << a);
+        QCOMPARE(asked.exit, 2);
+        QVERIFY2(asked.err.contains("--yes"), asked.err.constData());
+        const Run done = bench.Q714(
+            args({"diag", "--write-access", "--yes", "--format", "json", "--port"}) << a);
+        QVERIFY2(done.exit == 0, done.err.constData());
+        QVERIFY(done.Json().contains("write_access"));
     }
 };
 
