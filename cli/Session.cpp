@@ -127,12 +127,14 @@ int Session::ConnectEncoder() {
     // count only when the second one fails too.
     front.HoldLog(true);
     encoder = ::ConnectEncoder({}, front);
+    bool switchedOn = false;
     if (encoder.linkBroken || encoder.identified) {
         front.ReleaseHeldLog(true);
     } else {
         front.ReleaseHeldLog(false);
         if (PowerOnEncoder(Voltage(), front).LinkBroken())
             return Fail(ExitLink, QStringLiteral("the link to the adapter broke"));
+        switchedOn = true;
         encoder = ::ConnectEncoder({}, front);
     }
     if (encoder.linkBroken)
@@ -142,12 +144,17 @@ int Session::ConnectEncoder() {
                     QStringLiteral("the encoder did not identify itself: ") +
                         QString(LastError).replace(QLatin1String("\r\n"), QLatin1String(" ")));
     connected = true;
-    if (!serialExpected(adapter.serialNumber) && !serialExpected(EncoderSignature.SerialNumber))
-        return Fail(ExitEncoder,
-                    QStringLiteral("neither the adapter (%1) nor the encoder (%2) has serial %3")
-                        .arg(latin1(adapter.serialNumber), latin1(EncoderSignature.SerialNumber),
-                             request.expectSerial));
-    return ExitDone;
+    if (serialExpected(adapter.serialNumber) || serialExpected(EncoderSignature.SerialNumber))
+        return ExitDone;
+    // Not the device asked for: it is left as it was found.
+    if (switchedOn)
+        PowerOffEncoder();
+    return Fail(ExitEncoder,
+                QStringLiteral("neither the adapter (%1) nor the encoder (%2) has serial %3; "
+                               "nothing was written%4")
+                    .arg(latin1(adapter.serialNumber), latin1(EncoderSignature.SerialNumber),
+                         request.expectSerial,
+                         switchedOn ? QStringLiteral(", and the supply is off again") : QString()));
 }
 
 QJsonObject Session::DeviceFields() const {

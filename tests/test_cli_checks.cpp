@@ -1,7 +1,8 @@
 // What q714 checks before it touches a device: a wrong command line reaches
 // no adapter, values are used exactly or refused, what only the encoder can
-// judge is refused before anything is written, and commands that change the
-// encoder never pick an adapter themselves.
+// judge is refused before anything is written, a mismatched --expect-serial
+// leaves the device as found, and commands that change the encoder never
+// pick an adapter themselves.
 #include "CliBench.h"
 
 #include <QFile>
@@ -16,6 +17,15 @@ QStringList startingWith(const QStringList& commands, const QString& prefix) {
     QStringList found;
     for (const QString& command : commands)
         if (command.startsWith(prefix))
+            found << command;
+    return found;
+}
+
+// The supply commands ("n" on, "f" off) received, in order.
+QStringList supplyCommands(const QStringList& commands) {
+    QStringList found;
+    for (const QString& command : commands)
+        if (command == QLatin1String("n") || command == QLatin1String("f"))
             found << command;
     return found;
 }
@@ -159,6 +169,25 @@ private slots:
             const QStringList writes = startingWith(bench.Received(0), QStringLiteral("W:"));
             QVERIFY2(writes.isEmpty(), shown + " wrote " + writes.join(' ').toUtf8());
         }
+    }
+
+    // The encoder that did not answer was switched on for nothing: it is
+    // switched off again, and nothing is written.
+    void aMismatchedSerialLeavesTheDeviceAsFound() {
+        Bench off;
+        QVERIFY(!off.Simulator("sim-1").isEmpty());
+        const Run run = off.Q714(args({"--expect-serial", "NOPE", "zero", "--yes"}));
+        QVERIFY2(run.exit == 4, run.err.constData());
+        const QStringList received = off.Received(0);
+        QVERIFY(startingWith(received, QStringLiteral("W:")).isEmpty());
+        QCOMPARE(supplyCommands(received), QStringList({"n", "f"}));
+
+        Bench on;
+        QVERIFY(!on.Simulator("sim-1", {"--power-on"}).isEmpty());
+        QCOMPARE(on.Q714(args({"--expect-serial", "NOPE", "store", "--yes"})).exit, 4);
+        const QStringList left = on.Received(0);
+        QVERIFY(startingWith(left, QStringLiteral("W:")).isEmpty());
+        QVERIFY(supplyCommands(left).isEmpty()); // it was on, and stays on
     }
 
     void diagActionsChangeTheEncoder() {
