@@ -97,6 +97,10 @@ int RunSpi(CommandContext& c) {
         set = SetSpiClock(int(clock), c.front) && set;
     if (delay > 0)
         SetNcsSckDelay(int(delay), c.front);
+    if (clock > 0 && set)
+        c.session.RememberSpiClock(int(clock));
+    if (delay > 0)
+        c.session.RememberNcsSckDelay(int(delay));
     QJsonObject fields;
     if (clock > 0)
         fields.insert(QStringLiteral("clock"), clock);

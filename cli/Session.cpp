@@ -76,7 +76,10 @@ QJsonObject EncoderJson(const ConnectResult& encoder) {
 }
 
 Session::Session(const CliRequest& request, ConsoleFrontEnd& front)
-    : request(request), front(front) {}
+    : request(request), front(front) {
+    connectOptions.spiClockSetting = int(request.Number("clock", connectOptions.spiClockSetting));
+    connectOptions.ncsSckDelayUs = int(request.Number("ncs-delay", connectOptions.ncsSckDelayUs));
+}
 
 EncoderSupplyVoltage Session::Voltage() const {
     return request.Value("volt") == QLatin1String("3.3") ? EncoderSupplyVoltage::V3_3
@@ -126,7 +129,7 @@ int Session::ConnectEncoder() {
     // An encoder switched off answers nothing: its first attempt's lines
     // count only when the second one fails too.
     front.HoldLog(true);
-    encoder = ::ConnectEncoder({}, front);
+    encoder = ::ConnectEncoder(connectOptions, front);
     bool switchedOn = false;
     if (encoder.linkBroken || encoder.identified) {
         front.ReleaseHeldLog(true);
@@ -135,7 +138,7 @@ int Session::ConnectEncoder() {
         if (PowerOnEncoder(Voltage(), front).LinkBroken())
             return Fail(ExitLink, QStringLiteral("the link to the adapter broke"));
         switchedOn = true;
-        encoder = ::ConnectEncoder({}, front);
+        encoder = ::ConnectEncoder(connectOptions, front);
     }
     if (encoder.linkBroken)
         return Fail(ExitLink, QStringLiteral("the link to the adapter broke"));

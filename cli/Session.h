@@ -26,6 +26,12 @@ public:
     // and checks --expect-serial. 0 or an exit status.
     int ConnectEncoder();
 
+    // The SPI settings every connect of this session sends: --clock and
+    // --ncs-delay (5 and 15 us unless given), then what a test plan's spi
+    // step set, so that a reconnect keeps them.
+    void RememberSpiClock(int setting) { connectOptions.spiClockSetting = setting; }
+    void RememberNcsSckDelay(int microseconds) { connectOptions.ncsSckDelayUs = microseconds; }
+
     const AdapterIdentity& Adapter() const { return adapter; }
     const ConnectResult& Encoder() const { return encoder; }
     bool Connected() const { return connected; }
@@ -43,6 +49,7 @@ private:
     const CliRequest& request;
     ConsoleFrontEnd& front;
     AdapterIdentity adapter;
+    ConnectOptions connectOptions;
     ConnectResult encoder;
     bool connected = false;
 };

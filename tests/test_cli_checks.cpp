@@ -1,8 +1,9 @@
 // What q714 checks before it touches a device: a wrong command line reaches
 // no adapter, values are used exactly or refused, what only the encoder can
 // judge is refused before anything is written, a mismatched --expect-serial
-// leaves the device as found, and commands that change the encoder never
-// pick an adapter themselves.
+// leaves the device as found, commands that change the encoder never pick an
+// adapter themselves, and the SPI settings hold for every connect of a
+// process.
 #include "CliBench.h"
 
 #include <QFile>
@@ -11,6 +12,13 @@
 #include <QTest>
 
 namespace {
+
+QString writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(content);
+    return path;
+}
 
 // The commands received that start with `prefix`, in order.
 QStringList startingWith(const QStringList& commands, const QString& prefix) {
@@ -208,6 +216,67 @@ private slots:
             args({"diag", "--write-access", "--yes", "--format", "json", "--port"}) << a);
         QVERIFY2(done.exit == 0, done.err.constData());
         QVERIFY(done.Json().contains("write_access"));
+    }
+
+    // --clock and --ncs-delay hold for every connect of the command, the
+    // defaults otherwise; spi sets them alone.
+    void theSpiSettingsHoldForEveryConnect() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty());
+        QCOMPARE(bench.Q714(args({"read"})).exit, 0);
+        QStringList received = bench.Received(0);
+        QCOMPARE(startingWith(received, QStringLiteral("M")), QStringList{"M5"});
+        QCOMPARE(startingWith(received, QStringLiteral("D")), QStringList{"D015"});
+
+        const Run read = bench.Q714(args({"read", "--clock", "3", "--ncs-delay", "20"}));
+        QVERIFY2(read.exit == 0, read.err.constData());
+        received = bench.Received(0);
+        QCOMPARE(startingWith(received, QStringLiteral("M")), QStringList({"M5", "M3"}));
+        QCOMPARE(startingWith(received, QStringLiteral("D")), QStringList({"D015", "D020"}));
+
+        // A restore reconnects after its power cycle with the same settings.
+        const QString path = bench.File("settings.json");
+        QCOMPARE(bench.Q714(args({"config", "dump", "--clock", "2"}) << path).exit, 0);
+        const Run restore = bench.Q714(
+            args({"config", "restore", "--yes", "--clock", "2", "--ncs-delay", "7"}) << path);
+        QVERIFY2(restore.exit == 0, restore.err.constData());
+        received = bench.Received(0);
+        QCOMPARE(startingWith(received, QStringLiteral("M")),
+                 QStringList({"M5", "M3", "M2", "M2", "M2"}));
+        QCOMPARE(startingWith(received, QStringLiteral("D")),
+                 QStringList({"D015", "D020", "D015", "D007", "D007"}));
+    }
+
+    // A plan's spi step changes what the later reconnects of the run use.
+    void aPlansSpiStepHoldsForItsReconnects() {
+        Bench bench;
+        const QString sim = bench.Simulator("sim-1", {"--power-on"});
+        QVERIFY(!sim.isEmpty());
+        const QString plan = writeFile(bench.File("spi.toml"), R"(
+name = "spi"
+version = "1"
+
+[[steps]]
+kind = "spi"
+clock = 3
+ncs_delay_us = 30
+
+[[steps]]
+kind = "power-cycle-verify"
+off_ms = 50
+
+[[steps]]
+kind = "power"
+on = true
+)");
+        const Run run =
+            bench.Q714(args({"run", "--clock", "7", "--format", "json", "--port"}) << sim << plan);
+        QVERIFY2(run.exit == 0, run.err.constData());
+        const QStringList received = bench.Received(0);
+        QCOMPARE(startingWith(received, QStringLiteral("M")),
+                 QStringList({"M7", "M3", "M3", "M3"}));
+        QCOMPARE(startingWith(received, QStringLiteral("D")),
+                 QStringList({"D015", "D030", "D030", "D030"}));
     }
 };
 
