@@ -46,6 +46,9 @@ const OptionEntry CommandOptions[] = {
     {"ncs-delay", "us", "Delay between chip select and the first clock, 1 to 900 us (default 15).",
      NumberRange{1, 900}},
     {"include-unit", nullptr, "Restore or verify the settings bound to one encoder too."},
+    {"other-encoder", nullptr,
+     "Restore or verify a settings file of another encoder type or register map, or one "
+     "that does not say."},
     {"arc", "deg", "Partial arc of the self-calibration, 10 to 360 (default: the encoder's).",
      NumberRange{10, 360}},
     {"timeout", "s", "Time-out of the self-calibration, 1 to 40 (default: the encoder's).",
@@ -122,7 +125,7 @@ const QList<CommandEntry> CommandTable = {
       {"dump", "[FILE]", 0, 1},
       {"restore", "FILE", 1, 1, std::nullopt, true},
       {"verify", "FILE", 1, 1}},
-     QStringList{"include-unit"} + SpiOptions,
+     QStringList{"include-unit", "other-encoder"} + SpiOptions,
      true,
      true},
     {"zero",

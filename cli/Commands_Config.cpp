@@ -105,23 +105,56 @@ int writeSettings(CommandContext& c, const Settings& values, QStringList& writte
     return problem.isEmpty() ? ExitInterrupted : Fail(ExitEncoder, problem);
 }
 
-// The file's settings to restore or verify: 0, or the exit status after a
-// message (nothing has been sent then).
-int loadConfigFile(CommandContext& c, const QString& path, Settings& expected) {
+// The settings file of restore or verify, read and checked whole: 0, or the
+// exit status after a message (nothing has been sent then). It is read once
+// before the port is opened and again after the connect.
+int readConfigFile(const CliRequest& request, const QString& path, ConfigFile& config) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Fail(ExitFile, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    ConfigFile config;
     QString problem;
     if (!ParseConfigFile(file.readAll(), config, problem))
         return Fail(ExitFile, QStringLiteral("%1: %2; nothing was sent").arg(path, problem));
+    if (config.encoderType == 0 && !request.IsSet("other-encoder"))
+        return Fail(ExitFile, QStringLiteral("%1 does not say which encoder type and register map "
+                                             "its settings belong to (it was dumped before q714 "
+                                             "wrote them); nothing was sent. --other-encoder "
+                                             "takes it all the same")
+                                  .arg(path));
+    return ExitDone;
+}
+
+// Settings of another kind of encoder are refused unless --other-encoder.
+int refuseOtherKind(const CliRequest& request, const QString& path, const ConfigFile& config) {
+    const QString map = RegisterMapName(EncoderType);
+    if (request.IsSet("other-encoder") ||
+        (config.encoderType == EncoderType && config.registerMap == map))
+        return ExitDone;
+    return Fail(ExitFile, QStringLiteral("%1 holds the settings of a type %2 encoder with the %3 "
+                                         "register map, this one is type %4 with %5; nothing "
+                                         "was written. --other-encoder takes them all the same")
+                              .arg(path)
+                              .arg(config.encoderType)
+                              .arg(config.registerMap)
+                              .arg(EncoderType)
+                              .arg(map));
+}
+
+// The file's settings to restore or verify on the connected encoder: 0, or
+// the exit status after a message (nothing has been written then).
+int loadConfigFile(CommandContext& c, const QString& path, Settings& expected) {
+    ConfigFile config;
+    if (const int status = readConfigFile(c.request, path, config))
+        return status;
+    if (const int status = refuseOtherKind(c.request, path, config))
+        return status;
     expected = config.transferable;
     if (!c.request.IsSet("include-unit"))
         return ExitDone;
     const QString serial = QString::fromLatin1(EncoderSignature.SerialNumber);
     if (config.encoderSerial != serial)
         return Fail(ExitEncoder, QStringLiteral("%1 holds the unit settings of encoder %2, this "
-                                                "is %3; nothing was sent")
+                                                "is %3; nothing was written")
                                      .arg(path, config.encoderSerial, serial));
     for (auto it = config.unit.cbegin(); it != config.unit.cend(); ++it)
         expected.insert(it.key(), it.value());
@@ -200,6 +233,8 @@ int configRestore(CommandContext& c) {
     Settings expected;
     if (const int status = loadConfigFile(c, path, expected))
         return status;
+    if (const int status = refuseMissingSettings(expected, ExitUsage))
+        return status;
     if (!Confirm(c, QStringLiteral("Write and store the settings of %1 in the encoder?").arg(path)))
         return ExitUsage;
     if (Interrupted())
@@ -243,6 +278,9 @@ int CheckConfig(const CliRequest& request) {
     if (action == QLatin1String("set") &&
         !parseAssignments(request.arguments.mid(1), values, problem))
         return Fail(ExitUsage, problem);
+    ConfigFile config;
+    if (action == QLatin1String("restore") || action == QLatin1String("verify"))
+        return readConfigFile(request, request.arguments.value(1), config);
     return ExitDone;
 }
 

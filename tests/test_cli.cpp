@@ -176,7 +176,9 @@ private slots:
         again.close();
         QCOMPARE(bench.Q714(args({"config", "verify"}) << changed).exit, 0);
         // Unit settings go only to the encoder they came from.
-        document.insert("encoder", QJsonObject{{"serial", "SOMEONE"}});
+        QJsonObject encoder = document.value("encoder").toObject();
+        encoder.insert("serial", "SOMEONE");
+        document.insert("encoder", encoder);
         QFile other(changed);
         QVERIFY(other.open(QIODevice::WriteOnly | QIODevice::Truncate));
         other.write(QJsonDocument(document).toJson());

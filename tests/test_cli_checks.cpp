@@ -2,8 +2,9 @@
 // no adapter, values are used exactly or refused, what only the encoder can
 // judge is refused before anything is written, a mismatched --expect-serial
 // leaves the device as found, commands that change the encoder never pick an
-// adapter themselves, and the SPI settings hold for every connect of a
-// process.
+// adapter themselves, the SPI settings hold for every connect of a process,
+// and settings files are refused when they are ambiguous or come from
+// another kind of encoder.
 #include "CliBench.h"
 
 #include <QFile>
@@ -18,6 +19,11 @@ QString writeFile(const QString& path, const QByteArray& content) {
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(content);
     return path;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The commands received that start with `prefix`, in order.
@@ -277,6 +283,107 @@ on = true
                  QStringList({"M7", "M3", "M3", "M3"}));
         QCOMPARE(startingWith(received, QStringLiteral("D")),
                  QStringList({"D015", "D030", "D030", "D030"}));
+    }
+
+    void aDumpNamesTheEncodersTypeAndMap() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--model", "t6-mt19"}).isEmpty());
+        const QString path = bench.File("u4.json");
+        QCOMPARE(bench.Q714(args({"config", "dump"}) << path).exit, 0);
+        const QJsonObject encoder =
+            QJsonDocument::fromJson(readFile(path)).object().value("encoder").toObject();
+        QCOMPARE(encoder.value("type").toInt(), 6);
+        QCOMPARE(encoder.value("register_map").toString(), QStringLiteral("U4"));
+    }
+
+    // A file that names a key twice is ambiguous: refused before the port
+    // is opened.
+    void aSettingsFileWithADuplicateKeyIsRefused_data() {
+        QTest::addColumn<QByteArray>("content");
+        const QByteArray head =
+            R"({"schema_version": 1, "type": "config", "encoder": {"type": 2, "register_map": "U2"})";
+        QTest::newRow("setting") << QByteArray(
+            head + R"(, "transferable": {"position_filter": 6, "position_filter": 9}})");
+        QTest::newRow("escaped the second time") << QByteArray(
+            head + R"(, "transferable": {"position_filter": 6, "position\u005ffilter": 9}})");
+        QTest::newRow("section") << QByteArray(head +
+                                               R"(, "transferable": {"position_filter": 6},)"
+                                               R"( "transferable": {"position_filter": 9}})");
+        QTest::newRow("header") << QByteArray(head + R"(, "type": "config"})");
+        QTest::newRow("encoder") << QByteArray(
+            R"({"schema_version": 1, "type": "config", "encoder": )"
+            R"({"type": 2, "register_map": "U2", "type": 6}})");
+    }
+
+    void aSettingsFileWithADuplicateKeyIsRefused() {
+        QFETCH(QByteArray, content);
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty());
+        const QString path = writeFile(bench.File("twice.json"), content);
+        for (const char* action : {"restore", "verify"}) {
+            const Run run =
+                bench.Q714(args({"config", action, "--yes", "--other-encoder"}) << path);
+            QVERIFY2(run.exit == 5, run.err.constData());
+            QVERIFY2(run.err.contains("twice"), run.err.constData());
+        }
+        QVERIFY(bench.Received(0).isEmpty());
+    }
+
+    // Nested objects and arrays with the same keys are no duplicates.
+    void keysOfDifferentObjectsAreNoDuplicates() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty());
+        const QString path = writeFile(
+            bench.File("nested.json"),
+            R"({"schema_version": 1, "type": "config", "notes": [{"type": 1}, {"type": 2}],)"
+            " \"encoder\": {\"type\": 2, \"register_map\": \"U2\", "
+            "\"serial\": \"{\\\"type\\\": \\\"x\\\"}\"},"
+            R"( "transferable": {"position_filter": 4}, "unit": {}})");
+        const Run run = bench.Q714(args({"config", "verify"}) << path);
+        QVERIFY2(run.exit == 0, run.err.constData());
+    }
+
+    // Settings of another type or register map are refused after the
+    // connect, before any write, unless --other-encoder.
+    void settingsOfAnotherEncoderAreRefused() {
+        Bench bench;
+        const QString u2 = bench.Simulator("sim-1");
+        const QString u4 = bench.Simulator("sim-2", {"--model", "t6-mt19", "--serial", "Q7R00999"});
+        const QString t1 = bench.Simulator("sim-3", {"--model", "t1-mt20", "--serial", "Q7R00555"});
+        QVERIFY(!u2.isEmpty() && !u4.isEmpty() && !t1.isEmpty());
+        const QString path = bench.File("u2.json");
+        QCOMPARE(bench.Q714(args({"config", "dump", "--port"}) << u2 << path).exit, 0);
+        for (const QString& other : {u4, t1}) {
+            for (const char* action : {"restore", "verify"}) {
+                const Run run =
+                    bench.Q714(args({"config", action, "--yes", "--port"}) << other << path);
+                QVERIFY2(run.exit == 5, run.err.constData());
+                QVERIFY2(run.err.contains("--other-encoder"), run.err.constData());
+            }
+        }
+        QVERIFY(startingWith(bench.Received(1), QStringLiteral("W:")).isEmpty());
+        QVERIFY(startingWith(bench.Received(2), QStringLiteral("W:")).isEmpty());
+        const Run anyway = bench.Q714(
+            args({"config", "restore", "--yes", "--other-encoder", "--port"}) << t1 << path);
+        QVERIFY2(anyway.exit == 0, anyway.err.constData());
+        QVERIFY(!startingWith(bench.Received(2), QStringLiteral("W:")).isEmpty());
+    }
+
+    // A file from before the type and map were written says so.
+    void aFileWithoutTypeAndMapNeedsOtherEncoder() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty());
+        const QString path = writeFile(
+            bench.File("old.json"),
+            R"({"schema_version": 1, "type": "config", "encoder": {"serial": "UX217041"},)"
+            R"( "transferable": {"position_filter": 4}, "unit": {"position_offset": 0}})");
+        const Run refused = bench.Q714(args({"config", "restore", "--yes"}) << path);
+        QCOMPARE(refused.exit, 5);
+        QVERIFY2(refused.err.contains("register map") && refused.err.contains("--other-encoder"),
+                 refused.err.constData());
+        QVERIFY(bench.Received(0).isEmpty());
+        const Run verified = bench.Q714(args({"config", "verify", "--other-encoder"}) << path);
+        QVERIFY2(verified.exit == 0, verified.err.constData());
     }
 };
 
