@@ -172,9 +172,16 @@ private slots:
         Bench bench;
         QVERIFY(!bench.Simulator("sim-1", {"--model", "t1-st19", "--selfcal-seconds", "0.2"})
                      .isEmpty());
+        // A file of the same type and map, from an encoder with the
+        // multi-turn error arc's register.
+        const QString settings = writeFile(
+            bench.File("arc.json"),
+            R"({"schema_version": 1, "type": "config", "encoder": {"type": 1, "register_map": "U2"},)"
+            R"( "transferable": {"position_filter": 5, "multiturn_error_arc": 30}})");
         for (const QStringList& command :
              {args({"config", "set", "multiturn_error_arc=5"}),
               args({"config", "set", "position_filter=5", "multiturn_error_arc=5"}),
+              args({"config", "restore", "--yes"}) << settings,
               args({"calibrate", "--timeout", "5"})}) {
             const Run run = bench.Q714(command);
             const QByteArray shown = command.join(QLatin1Char(' ')).toUtf8();
