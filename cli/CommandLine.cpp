@@ -19,9 +19,9 @@ struct OptionEntry {
 
 // Options every command takes.
 const OptionEntry GlobalOptions[] = {
-    {"port", "path",
-     "The adapter's port: a /dev path, a /dev/serial/by-id link or a simulator's "
-     "link or name. Several --port run on each at once."},
+    {"port", "path|serial",
+     "The adapter's port: a /dev path, a /dev/serial/by-id link, a simulator's link or name, "
+     "or the adapter's serial number. Several --port run on each at once."},
     {"all", nullptr, "Every adapter found, each at once."},
     {"expect-serial", "serial",
      "Touch nothing unless the adapter's or the encoder's serial number is this."},

@@ -14,6 +14,13 @@ class ConsoleFrontEnd;
 // Writes "q714: <message>" to standard error and returns `status`.
 int Fail(int status, const QString& message);
 
+// Turns every --port into the location it names: a path as given, the name
+// the adapter search shows for a port, or an adapter's serial number (found
+// by asking every adapter; exit 3 for a serial no adapter has). A port
+// named more than once (also as a link and the device it leads to, or as a
+// path and a serial) is kept once. 0, or the exit status after a message.
+int ResolvePorts(QStringList& ports);
+
 class Session {
 public:
     Session(const CliRequest& request, ConsoleFrontEnd& front);

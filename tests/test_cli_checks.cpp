@@ -1,10 +1,11 @@
-// What q714 checks before it touches a device: a wrong command line reaches
-// no adapter, values are used exactly or refused, what only the encoder can
-// judge is refused before anything is written, a mismatched --expect-serial
-// leaves the device as found, commands that change the encoder never pick an
-// adapter themselves, the SPI settings hold for every connect of a process,
-// and settings files are refused when they are ambiguous or come from
-// another kind of encoder.
+// What q714 checks before it touches a device, and how it chooses one: a
+// wrong command line reaches no adapter, values are used exactly or refused,
+// what only the encoder can judge is refused before anything is written, a
+// mismatched --expect-serial leaves the device as found, commands that
+// change the encoder never pick an adapter themselves, the SPI settings hold
+// for every connect of a process, settings files are refused when they are
+// ambiguous or come from another kind of encoder, and --port takes serials,
+// runs a port once and names a port another program holds.
 #include "CliBench.h"
 
 #include <QFile>
@@ -391,6 +392,54 @@ on = true
         QVERIFY(bench.Received(0).isEmpty());
         const Run verified = bench.Q714(args({"config", "verify", "--other-encoder"}) << path);
         QVERIFY2(verified.exit == 0, verified.err.constData());
+    }
+
+    void aPortIsChosenBySerialAndRunsOnce() {
+        Bench bench;
+        const QString a = bench.Simulator("sim-1");
+        const QString b = bench.Simulator("sim-2", {"--serial", "Q7R00999"});
+        QVERIFY(!a.isEmpty() && !b.isEmpty());
+        const Run bySerial = bench.Q714(args({"info", "--format", "json", "--port", "Q7R00999"}));
+        QVERIFY2(bySerial.exit == 0, bySerial.err.constData());
+        QCOMPARE(bySerial.Json().value("adapter").toObject().value("serial").toString(),
+                 QStringLiteral("Q7R00999"));
+        const Run unknown = bench.Q714(args({"info", "--port", "Q7R12345"}));
+        QCOMPARE(unknown.exit, 3);
+        QVERIFY2(unknown.err.contains("no adapter with serial Q7R12345"), unknown.err.constData());
+
+        const QString device = QFileInfo(a).canonicalFilePath();
+        for (const QStringList& twice :
+             {QStringList{a, a}, QStringList{a, device}, QStringList{a, "Q7R00417"}}) {
+            const Run once = bench.Q714(args({"read", "--format", "json", "--port"})
+                                        << twice[0] << "--port" << twice[1]);
+            QVERIFY2(once.exit == 0, once.err.constData());
+            QVERIFY2(once.Json().value("command").toString() == QLatin1String("read"),
+                     once.out.constData());
+            QCOMPARE(once.Json().value("readings").toArray().size(), 1);
+        }
+    }
+
+    // A port another q714 holds is named busy, never taken for silent.
+    void aPortInUseIsNamedBusy() {
+        Bench bench;
+        const QString sim = bench.Simulator("sim-1");
+        QVERIFY(!sim.isEmpty());
+        Run info, scan;
+        const Run holder =
+            bench.During(args({"read", "--follow", "--format", "jsonl", "--port"}) << sim,
+                         "\"type\":\"reading\"", [&](QProcess& q714) {
+                             info = bench.Q714(args({"info", "--port"}) << sim);
+                             scan = bench.Q714(args({"scan", "--format", "json"}));
+                             q714.terminate();
+                         });
+        QCOMPARE(holder.exit, 130);
+        QCOMPARE(info.exit, 3);
+        QVERIFY2(info.err.contains("in use") && info.err.contains("q714"), info.err.constData());
+        QVERIFY2(!info.err.contains("no adapter answers"), info.err.constData());
+        const QJsonArray adapters = scan.Json().value("adapters").toArray();
+        QCOMPARE(adapters.size(), 1);
+        QCOMPARE(adapters.first().toObject().value("busy").toBool(), true);
+        QCOMPARE(adapters.first().toObject().value("port").toString(), sim);
     }
 };
 
