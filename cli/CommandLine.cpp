@@ -376,8 +376,14 @@ int checkArguments(const CommandEntry& command, const QStringList& arguments,
         QStringList words;
         for (const ArgumentForm& f : command.forms)
             words << QLatin1String(f.action);
-        return usageError(
-            QStringLiteral("%1 takes %2").arg(name, words.join(QStringLiteral(", "))));
+        const QString last = words.takeLast();
+        QString message = QStringLiteral("%1 takes %2").arg(name, last);
+        if (!words.isEmpty())
+            message = QStringLiteral("%1 takes %2 or %3")
+                          .arg(name, words.join(QStringLiteral(", ")), last);
+        if (!arguments.isEmpty())
+            message += QStringLiteral(", not \"%1\"").arg(arguments.first());
+        return usageError(message);
     }
     const QStringList after = arguments.mid(actions ? 1 : 0);
     const QString usage =
