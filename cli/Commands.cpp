@@ -11,20 +11,22 @@
 namespace {
 
 using Runner = int (*)(CommandContext&);
+using Checker = int (*)(const CliRequest&);
 
 struct Dispatch {
     const char* name;
     Runner run;
+    Checker check = nullptr; // what the tables cannot say, before any device
 };
 
 const Dispatch Runners[] = {
     {"info", RunInfo},
     {"power", RunPower},
-    {"spi", RunSpi},
-    {"read", RunRead},
+    {"spi", RunSpi, CheckSpi},
+    {"read", RunRead, CheckRead},
     {"noise", RunNoise},
-    {"record", RunDebugRecording},
-    {"config", RunConfig},
+    {"record", RunDebugRecording, CheckDebugRecording},
+    {"config", RunConfig, CheckConfig},
     {"zero", RunZero},
     {"preset-mt", RunPresetMultiturn},
     {"store", RunStore},
@@ -32,8 +34,8 @@ const Dispatch Runners[] = {
     {"calibrate", RunCalibrate},
     {"diag", RunDiag},
     {"errormap", RunErrorMap},
-    {"power-cycle", RunPowerCycle},
-    {"run", RunTestRun},
+    {"power-cycle", RunPowerCycle, CheckPowerCycle},
+    {"run", RunTestRun, CheckRunPlan},
 };
 
 using DevicelessRunner = int (*)(const CliRequest&, ConsoleFrontEnd&);
@@ -49,19 +51,18 @@ const DevicelessDispatch DevicelessRunners[] = {
     {"records", RunRecordsCommand},
 };
 
-Runner runnerOf(const QString& name) {
+const Dispatch* dispatchOf(const QString& name) {
     for (const Dispatch& d : Runners)
         if (name == QLatin1String(d.name))
-            return d.run;
+            return &d;
     return nullptr;
 }
 
 } // namespace
 
 int CheckBeforeDevices(const CliRequest& request) {
-    if (QLatin1String(request.command->name) == QLatin1String("run"))
-        return CheckRunPlan(request);
-    return ExitDone;
+    const Dispatch* dispatch = dispatchOf(QLatin1String(request.command->name));
+    return dispatch && dispatch->check ? dispatch->check(request) : ExitDone;
 }
 
 int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front) {
@@ -82,7 +83,7 @@ int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front) {
     front.FlushCommLog();
     Output out(request.format, QString::fromLatin1(request.command->itemsKey));
     CommandContext context{request, front, out, session};
-    const int status = runnerOf(name)(context);
+    const int status = dispatchOf(name)->run(context);
     front.FlushCommLog();
     return status;
 }
@@ -111,19 +112,17 @@ bool Confirm(CommandContext& c, const QString& question) {
     return answer == QLatin1String("y") || answer == QLatin1String("yes");
 }
 
-bool NumberOption(const CommandContext& c, const char* option, qint64 lowest, qint64 highest,
-                  qint64 fallback, qint64& value) {
+bool NumberOption(const CommandContext& c, const char* option, qint64 fallback, qint64& value) {
     value = fallback;
     if (!c.request.IsSet(option))
         return true;
-    bool ok = false;
-    value = c.request.Value(option).toLongLong(&ok);
-    if (ok && value >= lowest && value <= highest)
+    const NumberRange& range = *OptionRange(QLatin1String(option));
+    if (ParseWholeNumber(c.request.Value(option), range, value))
         return true;
     Fail(ExitUsage, QStringLiteral("--%1 takes a whole number from %2 to %3")
                         .arg(QLatin1String(option))
-                        .arg(lowest)
-                        .arg(highest));
+                        .arg(range.lowest)
+                        .arg(range.highest));
     return false;
 }
 

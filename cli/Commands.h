@@ -26,8 +26,9 @@ struct CommandContext {
 // encoder where the command needs it), then the command.
 int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front);
 
-// Checks what must be right before any device is touched (a test plan):
-// 0, or the exit status after a message.
+// Checks what must be right before any device is touched, beyond what the
+// command line's tables say (a test plan, a settings file, values that
+// depend on each other): 0, or the exit status after a message.
 int CheckBeforeDevices(const CliRequest& request);
 
 // The commands that need no device.
@@ -35,6 +36,11 @@ int RunScan(const CliRequest& request, ConsoleFrontEnd& front);
 int RunPlanCommand(const CliRequest& request, ConsoleFrontEnd& front);
 int RunRecordsCommand(const CliRequest& request, ConsoleFrontEnd& front);
 int CheckRunPlan(const CliRequest& request);
+int CheckSpi(const CliRequest& request);
+int CheckRead(const CliRequest& request);
+int CheckDebugRecording(const CliRequest& request);
+int CheckConfig(const CliRequest& request);
+int CheckPowerCycle(const CliRequest& request);
 int RunInfo(CommandContext& c);
 int RunPower(CommandContext& c);
 int RunSpi(CommandContext& c);
@@ -60,10 +66,9 @@ QJsonObject ResultOf(CommandContext& c, const QJsonObject& fields);
 // when the user answers "y" on a terminal. Without a terminal and without
 // --yes, false after saying --yes is needed.
 bool Confirm(CommandContext& c, const QString& question);
-// A whole number option within [lowest, highest], or `fallback` when not
-// given; false after a usage message.
-bool NumberOption(const CommandContext& c, const char* option, qint64 lowest, qint64 highest,
-                  qint64 fallback, qint64& value);
+// A whole number option within the range the option table declares for it,
+// or `fallback` when not given; false after a usage message.
+bool NumberOption(const CommandContext& c, const char* option, qint64 fallback, qint64& value);
 
 // Progress of a long operation: a bar on standard error when it is a
 // terminal, a JSONL line per step with --format jsonl.

@@ -61,34 +61,40 @@ QJsonObject differencesJson(const Settings& expected, const Settings& actual) {
     return object;
 }
 
-// KEY=VALUE pairs, all checked before anything is written.
-bool parseAssignments(const QStringList& arguments, Settings& values) {
-    if (arguments.isEmpty()) {
-        Fail(ExitUsage, QStringLiteral("config set needs KEY=VALUE (position_offset, "
-                                       "position_filter, multiturn_error_arc)"));
-        return false;
-    }
+// KEY=VALUE pairs, all checked before anything is sent: false with the
+// first problem.
+bool parseAssignments(const QStringList& arguments, Settings& values, QString& problem) {
     for (const QString& argument : arguments) {
         const QString key = argument.section(QLatin1Char('='), 0, 0);
         const QString text = argument.section(QLatin1Char('='), 1);
         const TypedNumber number = ParseTypedNumber(text);
         if (!SettingOf(key) || !argument.contains(QLatin1Char('='))) {
-            Fail(ExitUsage, QStringLiteral("unknown setting \"%1\" (position_offset, "
-                                           "position_filter, multiturn_error_arc)")
-                                .arg(key));
+            problem = QStringLiteral("unknown setting \"%1\" (position_offset, position_filter, "
+                                     "multiturn_error_arc)")
+                          .arg(key);
             return false;
         }
         if (number.kind != TypedNumber::Number || number.value < 0 ||
             number.value > SettingMaximum(key)) {
-            Fail(ExitUsage, QStringLiteral("%1 takes a whole number from 0 to %2, not \"%3\"")
-                                .arg(key)
-                                .arg(SettingMaximum(key))
-                                .arg(text));
+            problem = QStringLiteral("%1 takes a whole number from 0 to %2, not \"%3\"")
+                          .arg(key)
+                          .arg(SettingMaximum(key))
+                          .arg(text);
             return false;
         }
         values.insert(key, number.value);
     }
     return true;
+}
+
+// The settings the connected encoder lacks: 0, or the exit status after
+// naming them (nothing has been written then).
+int refuseMissingSettings(const Settings& values, int status) {
+    const QStringList missing = SettingsTheEncoderLacks(values);
+    if (missing.isEmpty())
+        return ExitDone;
+    return Fail(status, QStringLiteral("this encoder has no %1; nothing was written")
+                            .arg(missing.join(QStringLiteral(", "))));
 }
 
 // Writes the settings in turn: 0, or the exit status at the first the
@@ -100,23 +106,56 @@ int writeSettings(CommandContext& c, const Settings& values, QStringList& writte
     return problem.isEmpty() ? ExitInterrupted : Fail(ExitEncoder, problem);
 }
 
-// The file's settings to restore or verify: 0, or the exit status after a
-// message (nothing has been sent then).
-int loadConfigFile(CommandContext& c, const QString& path, Settings& expected) {
+// The settings file of restore or verify, read and checked whole: 0, or the
+// exit status after a message (nothing has been sent then). It is read once
+// before the port is opened and again after the connect.
+int readConfigFile(const CliRequest& request, const QString& path, ConfigFile& config) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Fail(ExitFile, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    ConfigFile config;
     QString problem;
     if (!ParseConfigFile(file.readAll(), config, problem))
         return Fail(ExitFile, QStringLiteral("%1: %2; nothing was sent").arg(path, problem));
+    if (config.encoderType == 0 && !request.IsSet("other-encoder"))
+        return Fail(ExitFile, QStringLiteral("%1 does not say which encoder type and register map "
+                                             "its settings belong to (it was dumped before q714 "
+                                             "wrote them); nothing was sent. --other-encoder "
+                                             "takes it all the same")
+                                  .arg(path));
+    return ExitDone;
+}
+
+// Settings of another kind of encoder are refused unless --other-encoder.
+int refuseOtherKind(const CliRequest& request, const QString& path, const ConfigFile& config) {
+    const QString map = RegisterMapName(EncoderType);
+    if (request.IsSet("other-encoder") ||
+        (config.encoderType == EncoderType && config.registerMap == map))
+        return ExitDone;
+    return Fail(ExitFile, QStringLiteral("%1 holds the settings of a type %2 encoder with the %3 "
+                                         "register map, this one is type %4 with %5; nothing "
+                                         "was written. --other-encoder takes them all the same")
+                              .arg(path)
+                              .arg(config.encoderType)
+                              .arg(config.registerMap)
+                              .arg(EncoderType)
+                              .arg(map));
+}
+
+// The file's settings to restore or verify on the connected encoder: 0, or
+// the exit status after a message (nothing has been written then).
+int loadConfigFile(CommandContext& c, const QString& path, Settings& expected) {
+    ConfigFile config;
+    if (const int status = readConfigFile(c.request, path, config))
+        return status;
+    if (const int status = refuseOtherKind(c.request, path, config))
+        return status;
     expected = config.transferable;
     if (!c.request.IsSet("include-unit"))
         return ExitDone;
     const QString serial = QString::fromLatin1(EncoderSignature.SerialNumber);
     if (config.encoderSerial != serial)
         return Fail(ExitEncoder, QStringLiteral("%1 holds the unit settings of encoder %2, this "
-                                                "is %3; nothing was sent")
+                                                "is %3; nothing was written")
                                      .arg(path, config.encoderSerial, serial));
     for (auto it = config.unit.cbegin(); it != config.unit.cend(); ++it)
         expected.insert(it.key(), it.value());
@@ -153,8 +192,11 @@ int configGet(CommandContext& c) {
 
 int configSet(CommandContext& c) {
     Settings values;
-    if (!parseAssignments(c.request.arguments.mid(1), values))
-        return ExitUsage;
+    QString problem;
+    if (!parseAssignments(c.request.arguments.mid(1), values, problem))
+        return Fail(ExitUsage, problem);
+    if (const int status = refuseMissingSettings(values, ExitUsage))
+        return status;
     QStringList written;
     const int status = writeSettings(c, values, written);
     const QString state = writtenState(written);
@@ -192,6 +234,8 @@ int configRestore(CommandContext& c) {
     Settings expected;
     if (const int status = loadConfigFile(c, path, expected))
         return status;
+    if (const int status = refuseMissingSettings(expected, ExitUsage))
+        return status;
     if (!Confirm(c, QStringLiteral("Write and store the settings of %1 in the encoder?").arg(path)))
         return ExitUsage;
     if (Interrupted())
@@ -228,6 +272,19 @@ int configVerify(CommandContext& c) {
 
 } // namespace
 
+int CheckConfig(const CliRequest& request) {
+    const QString action = request.arguments.value(0);
+    Settings values;
+    QString problem;
+    if (action == QLatin1String("set") &&
+        !parseAssignments(request.arguments.mid(1), values, problem))
+        return Fail(ExitUsage, problem);
+    ConfigFile config;
+    if (action == QLatin1String("restore") || action == QLatin1String("verify"))
+        return readConfigFile(request, request.arguments.value(1), config);
+    return ExitDone;
+}
+
 int RunConfig(CommandContext& c) {
     const QString action = c.request.arguments.value(0);
     if (action == QLatin1String("get"))
@@ -262,17 +319,19 @@ int RunZero(CommandContext& c) {
 }
 
 int RunPresetMultiturn(CommandContext& c) {
-    const TypedNumber number = ParseTypedNumber(c.request.arguments.value(0));
-    if (number.kind != TypedNumber::Number || number.value < -32768 || number.value > 65535)
+    // The turn count's range is the command table's, checked with the
+    // command line.
+    qint64 turns = 0;
+    if (!ParseWholeNumber(c.request.arguments.value(0), *c.request.form->number, turns))
         return Fail(ExitUsage, QStringLiteral("preset-mt takes a turn count from -32768 to 65535"));
     if (MTbits == 0)
         return Fail(ExitEncoder, QStringLiteral("a single-turn encoder counts no turns"));
-    if (!Confirm(c, QStringLiteral("Preset the turn count to %1?").arg(number.value)))
+    if (!Confirm(c, QStringLiteral("Preset the turn count to %1?").arg(turns)))
         return ExitUsage;
-    if (!PresetMultiturn(static_cast<quint16>(number.value), c.front))
+    if (!PresetMultiturn(static_cast<quint16>(turns), c.front))
         return Fail(ExitEncoder, QStringLiteral("the encoder refused the preset"));
-    c.out.Result(ResultOf(c, {{"turns", number.value}}),
-                 {QStringLiteral("turns preset to %1").arg(number.value)});
+    c.out.Result(ResultOf(c, {{"turns", double(turns)}}),
+                 {QStringLiteral("turns preset to %1").arg(turns)});
     return ExitDone;
 }
 

@@ -49,15 +49,25 @@ QString adapterText(const AdapterIdentity& a) {
 
 int RunScan(const CliRequest& request, ConsoleFrontEnd&) {
     Output out(request.format, QString::fromLatin1(request.command->itemsKey));
-    const QList<AdapterIdentity> adapters = ScanAdapters();
-    for (const AdapterIdentity& adapter : adapters)
-        out.Item(Output::Tagged(QStringLiteral("adapter"), AdapterJson(adapter)),
-                 adapterText(adapter));
-    const QJsonObject result = Output::Tagged(
-        QStringLiteral("result"), {{"command", "scan"}, {"count", int(adapters.size())}});
-    out.Result(result, {adapters.isEmpty() ? QStringLiteral("no adapter found")
-                                           : QStringLiteral("%1 adapter(s)").arg(adapters.size())});
-    return adapters.isEmpty() ? ExitLink : ExitDone;
+    QList<BusyPort> busy;
+    const QList<AdapterIdentity> adapters = ScanAdapters(&busy);
+    for (const AdapterIdentity& adapter : adapters) {
+        QJsonObject item = AdapterJson(adapter);
+        item.insert(QStringLiteral("busy"), false);
+        out.Item(Output::Tagged(QStringLiteral("adapter"), item), adapterText(adapter));
+    }
+    // A port another program holds cannot be asked what it is.
+    for (const BusyPort& port : busy)
+        out.Item(Output::Tagged(
+                     QStringLiteral("adapter"),
+                     {{"port", port.candidate.location}, {"busy", true}, {"held_by", port.holder}}),
+                 QStringLiteral("%1  in use by %2").arg(port.candidate.location, port.holder));
+    const qsizetype count = adapters.size() + busy.size();
+    const QJsonObject result =
+        Output::Tagged(QStringLiteral("result"), {{"command", "scan"}, {"count", int(count)}});
+    out.Result(result, {count == 0 ? QStringLiteral("no adapter found")
+                                   : QStringLiteral("%1 adapter(s)").arg(count)});
+    return count == 0 ? ExitLink : ExitDone;
 }
 
 int RunInfo(CommandContext& c) {
@@ -82,18 +92,25 @@ int RunPower(CommandContext& c) {
     return ExitDone;
 }
 
+int CheckSpi(const CliRequest& request) {
+    if (!request.IsSet("clock") && !request.IsSet("ncs-delay"))
+        return Fail(ExitUsage, QStringLiteral("spi needs --clock or --ncs-delay"));
+    return ExitDone;
+}
+
 int RunSpi(CommandContext& c) {
     qint64 clock = 0, delay = 0;
-    if (!NumberOption(c, "clock", 1, 8, 0, clock) ||
-        !NumberOption(c, "ncs-delay", 1, 900, 0, delay))
+    if (!NumberOption(c, "clock", 0, clock) || !NumberOption(c, "ncs-delay", 0, delay))
         return ExitUsage;
-    if (clock == 0 && delay == 0)
-        return Fail(ExitUsage, QStringLiteral("spi needs --clock or --ncs-delay"));
     bool set = true;
     if (clock > 0)
         set = SetSpiClock(int(clock), c.front) && set;
     if (delay > 0)
         SetNcsSckDelay(int(delay), c.front);
+    if (clock > 0 && set)
+        c.session.RememberSpiClock(int(clock));
+    if (delay > 0)
+        c.session.RememberNcsSckDelay(int(delay));
     QJsonObject fields;
     if (clock > 0)
         fields.insert(QStringLiteral("clock"), clock);

@@ -81,6 +81,10 @@ bool writeChart(const QByteArray& csv, const QString& path, QString& reason) {
     return true;
 }
 
+// The phases' lengths when --min and --max are not given.
+constexpr qint64 PowerCycleShortestMs = 150;
+constexpr qint64 PowerCycleLongestMs = 400;
+
 double degreesOf(qint64 counts) {
     return double(counts) * 360.0 / qMax(1, STcounts);
 }
@@ -89,8 +93,7 @@ double degreesOf(qint64 counts) {
 
 int RunCalibrate(CommandContext& c) {
     qint64 arc = 0, timeout = 0;
-    if (!NumberOption(c, "arc", SelfCalArcMinDeg, SelfCalArcMaxDeg, 0, arc) ||
-        !NumberOption(c, "timeout", SelfCalTimeoutMinS, SelfCalTimeoutMaxS, 0, timeout))
+    if (!NumberOption(c, "arc", 0, arc) || !NumberOption(c, "timeout", 0, timeout))
         return ExitUsage;
     SelfCalOptions options;
     if (c.request.IsSet("arc"))
@@ -132,6 +135,9 @@ int RunCalibrate(CommandContext& c) {
 }
 
 int RunDiag(CommandContext& c) {
+    if (c.request.ChangesDevice() &&
+        !Confirm(c, QStringLiteral("Run the diagnostics actions on the encoder?")))
+        return ExitUsage;
     QJsonObject fields;
     if (EncoderSignature.FWverMajor == 4) {
         ReadingOptions options;
@@ -207,11 +213,21 @@ int RunErrorMap(CommandContext& c) {
     return ExitDone;
 }
 
+int CheckPowerCycle(const CliRequest& request) {
+    const qint64 shortest = request.Number("min", PowerCycleShortestMs);
+    const qint64 longest = request.Number("max", PowerCycleLongestMs);
+    if (shortest > longest)
+        return Fail(ExitUsage, QStringLiteral("--min (%1 ms) must not exceed --max (%2 ms)")
+                                   .arg(shortest)
+                                   .arg(longest));
+    return ExitDone;
+}
+
 int RunPowerCycle(CommandContext& c) {
     qint64 cycles = 0, shortest = 0, longest = 0;
-    if (!NumberOption(c, "cycles", 1, 100000, 10, cycles) ||
-        !NumberOption(c, "min", 10, 10000, 150, shortest) ||
-        !NumberOption(c, "max", 10, 10000, 400, longest))
+    if (!NumberOption(c, "cycles", 10, cycles) ||
+        !NumberOption(c, "min", PowerCycleShortestMs, shortest) ||
+        !NumberOption(c, "max", PowerCycleLongestMs, longest))
         return ExitUsage;
     const bool stationary = c.request.IsSet("stationary");
     const NumberFormat format{QLocale::c(), QChar()};

@@ -2,11 +2,16 @@
 
 #include "Enkoderji_splosno.h"
 #include "Output.h"
+#include "Q714_SPI_Dravonel.h"
 #include "SystemIdentity.h"
+#include "Ulvax_konstante.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QList>
+#include <QSet>
 #include <cmath>
 #include <limits>
 
@@ -35,6 +40,35 @@ bool parseSettings(const QJsonObject& section, bool (*known)(const QString&),
     return true;
 }
 
+// The encoder's type and register map, both or neither.
+bool parseEncoderKind(const QJsonObject& encoder, ConfigFile& file, QString& problem) {
+    const QJsonValue type = encoder.value(QLatin1String("type"));
+    const QJsonValue map = encoder.value(QLatin1String("register_map"));
+    if (type.isUndefined() && map.isUndefined())
+        return true;
+    const double number = type.toDouble(-1);
+    file.registerMap = map.toString();
+    if (!type.isDouble() || number < 1 || number > 7 || std::floor(number) != number ||
+        file.registerMap != RegisterMapName(int(number))) {
+        problem = QStringLiteral("encoder.type must be an encoder type (1 to 7) and "
+                                 "encoder.register_map its register map (U2 for 1 to 4, U4 "
+                                 "for 5 to 7)");
+        return false;
+    }
+    file.encoderType = int(number);
+    return true;
+}
+
+// The text of the string token at `start` (its opening quote), decoded by
+// Qt, and where the token ends (its closing quote).
+QString stringToken(const QByteArray& json, qsizetype start, qsizetype& end) {
+    end = start + 1;
+    while (end < json.size() && json[end] != '"')
+        end += json[end] == '\\' ? 2 : 1;
+    const QByteArray array = '[' + json.mid(start, end - start + 1) + ']';
+    return QJsonDocument::fromJson(array).array().first().toString();
+}
+
 QJsonObject section(const QMap<QString, qint64>& settings, bool (*belongs)(const QString&)) {
     QJsonObject object;
     for (auto it = settings.cbegin(); it != settings.cend(); ++it)
@@ -59,13 +93,49 @@ qint64 SettingMaximum(const QString& key) {
     return std::numeric_limits<qint32>::max();
 }
 
+QString RegisterMapName(int encoderType) {
+    return UsesRegisterMapU4(quint8(encoderType)) ? QStringLiteral("U4") : QStringLiteral("U2");
+}
+
+QString DuplicateKey(const QByteArray& json) {
+    struct Container {
+        bool object;
+        bool expectingKey;
+        QSet<QString> keys;
+    };
+    QList<Container> open;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (c == '"') {
+            qsizetype end = i;
+            const QString text = stringToken(json, i, end);
+            if (!open.isEmpty() && open.last().expectingKey) {
+                if (open.last().keys.contains(text))
+                    return text;
+                open.last().keys.insert(text);
+                open.last().expectingKey = false;
+            }
+            i = end;
+        } else if (c == '{' || c == '[') {
+            open.append({c == '{', c == '{', {}});
+        } else if ((c == '}' || c == ']') && !open.isEmpty()) {
+            open.removeLast();
+        } else if (c == ',' && !open.isEmpty() && open.last().object) {
+            open.last().expectingKey = true;
+        }
+    }
+    return QString();
+}
+
 QJsonObject ConfigDocument(const QMap<QString, qint64>& settings) {
     const TEncoderSignature& s = EncoderSignature;
     return Output::Tagged(FileType,
                           {{"tool", "q714"},
                            {"tool_version", OwnVersionText()},
                            {"created_utc", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-                           {"encoder", QJsonObject{{"serial", QString::fromLatin1(s.SerialNumber)},
+                           {"encoder", QJsonObject{{"type", EncoderType},
+                                                   {"register_map", RegisterMapName(EncoderType)},
+                                                   {"serial", QString::fromLatin1(s.SerialNumber)},
                                                    {"part", QString::fromLatin1(s.PartNumber)},
                                                    {"firmware", s.FWverStr}}},
                            {"transferable", section(settings, IsTransferableSetting)},
@@ -83,6 +153,11 @@ bool ParseConfigFile(const QByteArray& text, ConfigFile& file, QString& problem)
                       : QStringLiteral("not a JSON object");
         return false;
     }
+    const QString twice = DuplicateKey(text);
+    if (!twice.isEmpty()) {
+        problem = QStringLiteral("an object names \"%1\" twice").arg(twice);
+        return false;
+    }
     const QJsonObject root = document.object();
     if (root.value(QLatin1String("schema_version")).toInt(-1) != SchemaVersion ||
         root.value(QLatin1String("type")).toString() != FileType) {
@@ -96,7 +171,14 @@ bool ParseConfigFile(const QByteArray& text, ConfigFile& file, QString& problem)
             return false;
         }
     }
+    if (root.contains(QLatin1String("encoder")) &&
+        !root.value(QLatin1String("encoder")).isObject()) {
+        problem = QStringLiteral("\"encoder\" must be an object");
+        return false;
+    }
     const QJsonObject encoder = root.value(QLatin1String("encoder")).toObject();
+    if (!parseEncoderKind(encoder, file, problem))
+        return false;
     file.encoderSerial = encoder.value(QLatin1String("serial")).toString();
     file.encoderPart = encoder.value(QLatin1String("part")).toString();
     file.encoderFirmware = encoder.value(QLatin1String("firmware")).toString();

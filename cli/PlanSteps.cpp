@@ -135,8 +135,11 @@ StepResult spi(CommandContext& c, const PlanStep& step, PlanRunState&) {
     if (!SetSpiClock(int(step.Integer("clock")), c.front))
         return StepResult::Error(QStringLiteral("the adapter refused the SPI clock: ") +
                                  lastError());
-    if (step.Has("ncs_delay_us"))
+    c.session.RememberSpiClock(int(step.Integer("clock")));
+    if (step.Has("ncs_delay_us")) {
         SetNcsSckDelay(int(step.Integer("ncs_delay_us")), c.front);
+        c.session.RememberNcsSckDelay(int(step.Integer("ncs_delay_us")));
+    }
     return {};
 }
 

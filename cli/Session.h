@@ -14,6 +14,13 @@ class ConsoleFrontEnd;
 // Writes "q714: <message>" to standard error and returns `status`.
 int Fail(int status, const QString& message);
 
+// Turns every --port into the location it names: a path as given, the name
+// the adapter search shows for a port, or an adapter's serial number (found
+// by asking every adapter; exit 3 for a serial no adapter has). A port
+// named more than once (also as a link and the device it leads to, or as a
+// path and a serial) is kept once. 0, or the exit status after a message.
+int ResolvePorts(QStringList& ports);
+
 class Session {
 public:
     Session(const CliRequest& request, ConsoleFrontEnd& front);
@@ -25,6 +32,12 @@ public:
     // Connects the encoder, switching it on first when it does not answer,
     // and checks --expect-serial. 0 or an exit status.
     int ConnectEncoder();
+
+    // The SPI settings every connect of this session sends: --clock and
+    // --ncs-delay (5 and 15 us unless given), then what a test plan's spi
+    // step set, so that a reconnect keeps them.
+    void RememberSpiClock(int setting) { connectOptions.spiClockSetting = setting; }
+    void RememberNcsSckDelay(int microseconds) { connectOptions.ncsSckDelayUs = microseconds; }
 
     const AdapterIdentity& Adapter() const { return adapter; }
     const ConnectResult& Encoder() const { return encoder; }
@@ -43,6 +56,7 @@ private:
     const CliRequest& request;
     ConsoleFrontEnd& front;
     AdapterIdentity adapter;
+    ConnectOptions connectOptions;
     ConnectResult encoder;
     bool connected = false;
 };

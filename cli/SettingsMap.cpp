@@ -29,6 +29,14 @@ bool EncoderHasSetting(const QString& key) {
     return key != QLatin1String("multiturn_error_arc") || Present_MT_ERR_TRESHOLD;
 }
 
+QStringList SettingsTheEncoderLacks(const SettingsMap& values) {
+    QStringList missing;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        if (!SettingOf(it.key()) || !EncoderHasSetting(it.key()))
+            missing << it.key();
+    return missing;
+}
+
 bool ReadSettingsMap(FrontEnd& front, SettingsMap& settings) {
     const EncoderSettings read = ReadEncoderSettings(front);
     if (read.positionOffset)
@@ -43,13 +51,14 @@ bool ReadSettingsMap(FrontEnd& front, SettingsMap& settings) {
 
 bool WriteSettingsMap(FrontEnd& front, const SettingsMap& values, QStringList& written,
                       QString& problem) {
+    const QStringList missing = SettingsTheEncoderLacks(values);
+    if (!missing.isEmpty()) {
+        problem = QStringLiteral("this encoder has no %1").arg(missing.join(QStringLiteral(", ")));
+        return false;
+    }
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
         if (front.Stopping())
             return false;
-        if (!EncoderHasSetting(it.key()) || !SettingOf(it.key())) {
-            problem = QStringLiteral("this encoder has no %1").arg(it.key());
-            return false;
-        }
         if (!WriteEncoderSetting(*SettingOf(it.key()), quint32(it.value()), front)) {
             problem = QStringLiteral("the encoder refused %1 = %2").arg(it.key()).arg(it.value());
             return false;

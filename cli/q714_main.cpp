@@ -6,6 +6,7 @@
 #include "ConsoleFrontEnd.h"
 #include "Q714_SPI_Dravonel.h"
 #include "Serial_driver.h"
+#include "Session.h"
 #include "SeveralDevices.h"
 #include "SystemIdentity.h"
 
@@ -24,11 +25,13 @@ int main(int argc, char* argv[]) {
     CliRequest request;
     if (const int status = ParseCommandLine(app.arguments(), parser, request); status >= 0)
         return status;
-    if (request.command->usesAdapter && !request.child &&
-        (request.ports.size() > 1 || request.allAdapters)) {
+    if (request.command->usesAdapter && !request.child) {
         if (const int status = CheckBeforeDevices(request))
             return status;
-        return RunOnSeveralDevices(request, app.arguments());
+        if (const int status = ResolvePorts(request.ports))
+            return status;
+        if (request.ports.size() > 1 || request.allAdapters)
+            return RunOnSeveralDevices(request, app.arguments());
     }
     ConsoleFrontEnd front(request.quiet, request.logComms);
     const int status = RunOnDevice(request, front);

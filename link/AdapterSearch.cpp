@@ -98,10 +98,10 @@ QList<AdapterCandidate> ListAdapterCandidates(const QList<SerialPortEntry>& port
 }
 
 bool ProbeAdapterPort(const QString& location, QByteArray& identity,
-                      const std::function<void()>& afterOpen) {
+                      const std::function<void()>& afterOpen, PortOpenProblem* problem) {
     // The port becomes COMPortHandle only once it has answered as the
     // adapter: a workflow run by `afterOpen` cannot reach it meanwhile.
-    std::unique_ptr<QSerialPort> port(OpenSerialPort(location));
+    std::unique_ptr<QSerialPort> port(OpenSerialPort(location, problem));
     if (!port)
         return false;
     if (afterOpen)

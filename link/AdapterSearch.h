@@ -9,6 +9,8 @@
 #include <QString>
 #include <functional>
 
+struct PortOpenProblem;
+
 // The adapter's model string at the start of its identity reply.
 inline constexpr char AdapterModelString[] = "Q714-7R";
 
@@ -31,9 +33,10 @@ QList<AdapterCandidate> ListAdapterCandidates(const QList<SerialPortEntry>& port
 // When the reply begins with the model string the port stays open as
 // COMPortHandle and true is returned; otherwise the port gets its previous
 // settings back and is closed. `afterOpen` runs once right after the open;
-// the port is not COMPortHandle before it has answered.
+// the port is not COMPortHandle before it has answered. A port that cannot
+// be opened leaves the reason in `problem` when one is given.
 bool ProbeAdapterPort(const QString& location, QByteArray& identity,
-                      const std::function<void()>& afterOpen);
+                      const std::function<void()>& afterOpen, PortOpenProblem* problem = nullptr);
 
 // Firmware version from the raw identity reply: the digit at position 10
 // times 100 plus the number at positions 12 and 13 (1-based; 0 where there is

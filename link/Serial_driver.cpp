@@ -2,7 +2,9 @@
 
 #include "PortWrite.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSerialPort>
 #include <cerrno>
 #include <chrono>
@@ -91,6 +93,36 @@ qint32 lastOsError() {
 bool writeWhole(QSerialPort* port, const QByteArray& command) {
     errno = 0;
     return WritePortNow(*port, command, static_cast<int>(SerialTimeout));
+}
+
+// The lock file QSerialPort holds while `device` is open: "LCK.." and the
+// device's name below /dev with "/" as "_", in the first of Qt's lock
+// folders that has it.
+QString portLockFile(const QString& device) {
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name = QStringLiteral("LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char* folder : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                               "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
+        const QString path = QDir(QLatin1String(folder)).filePath(name);
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return QString();
+}
+
+// The process that holds `device`'s lock, as the lock names it; false when
+// no lock holds it.
+bool lockHolder(const QString& device, QString& holder) {
+    const QString path = portLockFile(device);
+    qint64 pid = 0;
+    QString host, application;
+    if (path.isEmpty() || !QLockFile(path).getLockInfo(&pid, &host, &application))
+        return false;
+    holder = application.isEmpty() ? QStringLiteral("process %1").arg(pid)
+                                   : QStringLiteral("%1 (process %2)").arg(application).arg(pid);
+    return true;
 }
 
 void appendLogLine(const QByteArray& line) {
@@ -229,12 +261,20 @@ void CommLogMarker(const char* marker) {
         appendLogLine(marker);
 }
 
-QSerialPort* OpenSerialPort(const QString& location) {
+QSerialPort* OpenSerialPort(const QString& location, PortOpenProblem* problem) {
     // Open the device itself, not a link to it: the lock that keeps two
     // programs off one port is named after the device.
-    const QString device = QFileInfo(location).canonicalFilePath();
-    auto* port = new QSerialPort(device.isEmpty() ? location : device);
+    const QString canonical = QFileInfo(location).canonicalFilePath();
+    const QString device = canonical.isEmpty() ? location : canonical;
+    auto* port = new QSerialPort(device);
     if (!port->open(QIODevice::ReadWrite)) {
+        // QSerialPort refuses a port whose lock another process holds with
+        // a permission error; the lock then says who holds it.
+        if (problem) {
+            problem->text = port->errorString();
+            problem->busy = port->error() == QSerialPort::PermissionError &&
+                            lockHolder(device, problem->holder);
+        }
         delete port;
         return nullptr;
     }

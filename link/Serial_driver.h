@@ -64,9 +64,16 @@ void CommLogMarker(const QByteArray& marker);
 // The same for a literal: nothing is built while the log is off.
 void CommLogMarker(const char* marker);
 
+// Why a port could not be opened.
+struct PortOpenProblem {
+    bool busy = false; // another process holds the port's lock
+    QString holder;    // that process as its lock names it, e.g. "q714 (process 4711)"
+    QString text;      // the port layer's words
+};
+
 // Opens the port at a system location exclusively, its input queue emptied,
-// or returns nullptr.
-QSerialPort* OpenSerialPort(const QString& location);
+// or returns nullptr, with the reason in `problem` when one is given.
+QSerialPort* OpenSerialPort(const QString& location, PortOpenProblem* problem = nullptr);
 // Closes COMPortHandle if it is open and sets it to invalid.
 void CloseCOMPort();
 

@@ -35,7 +35,7 @@ private slots:
         QTest::newRow("factory-reset") << args({"factory-reset", "--yes"}) << "reset";
         QTest::newRow("calibrate")
             << args({"calibrate", "--arc", "90", "--timeout", "5"}) << "successful";
-        QTest::newRow("diag") << args({"diag", "--write-access", "--reset-margin"})
+        QTest::newRow("diag") << args({"diag", "--write-access", "--reset-margin", "--yes"})
                               << "write_access";
         QTest::newRow("errormap") << args({"errormap"}) << "corrections";
         QTest::newRow("noise") << args({"noise", "--samples", "300"}) << "six_sigma";
@@ -176,7 +176,9 @@ private slots:
         again.close();
         QCOMPARE(bench.Q714(args({"config", "verify"}) << changed).exit, 0);
         // Unit settings go only to the encoder they came from.
-        document.insert("encoder", QJsonObject{{"serial", "SOMEONE"}});
+        QJsonObject encoder = document.value("encoder").toObject();
+        encoder.insert("serial", "SOMEONE");
+        document.insert("encoder", encoder);
         QFile other(changed);
         QVERIFY(other.open(QIODevice::WriteOnly | QIODevice::Truncate));
         other.write(QJsonDocument(document).toJson());

@@ -58,13 +58,17 @@ AdapterSearchResult SearchForAdapter(const std::function<void()>& afterEachOpen)
     return search;
 }
 
-QList<AdapterIdentity> ScanAdapters() {
+QList<AdapterIdentity> ScanAdapters(QList<BusyPort>* busy) {
     CloseCOMPort();
     QList<AdapterIdentity> adapters;
     for (const AdapterCandidate& candidate : ListAdapterCandidates(ReadSerialPortMap())) {
         QByteArray reply;
-        if (!ProbeAdapterPort(candidate.location, reply, {}))
+        PortOpenProblem problem;
+        if (!ProbeAdapterPort(candidate.location, reply, {}, &problem)) {
+            if (busy && problem.busy)
+                busy->append({candidate, problem.holder});
             continue;
+        }
         AdapterIdentity adapter = identityOf(candidate, reply);
         ReadAdapterDetails(adapter);
         adapters << adapter;
@@ -73,10 +77,10 @@ QList<AdapterIdentity> ScanAdapters() {
     return adapters;
 }
 
-bool OpenAdapterAt(const QString& location, AdapterIdentity& adapter) {
+bool OpenAdapterAt(const QString& location, AdapterIdentity& adapter, PortOpenProblem* problem) {
     CloseCOMPort();
     QByteArray reply;
-    if (!ProbeAdapterPort(location, reply, {}))
+    if (!ProbeAdapterPort(location, reply, {}, problem))
         return false;
     adapter = identityOf({location, location}, reply);
     ReadAdapterDetails(adapter);

@@ -34,12 +34,21 @@ struct AdapterSearchResult {
 // and revision are then read. `afterEachOpen` runs once after each port has
 // been opened (the window processes its events there).
 AdapterSearchResult SearchForAdapter(const std::function<void()>& afterEachOpen = {});
+// A candidate port that another process holds open, so it cannot be asked.
+struct BusyPort {
+    AdapterCandidate candidate;
+    QString holder; // as the port's lock names it, e.g. "q714 (process 4711)"
+};
+
 // Every adapter present, each probed, read and closed again (COMPortHandle
-// is closed first and stays closed).
-QList<AdapterIdentity> ScanAdapters();
+// is closed first and stays closed); the candidates another process holds
+// go to `busy` when it is given.
+QList<AdapterIdentity> ScanAdapters(QList<BusyPort>* busy = nullptr);
 // Opens the adapter at `location` as COMPortHandle; false when nothing there
-// answers as the adapter.
-bool OpenAdapterAt(const QString& location, AdapterIdentity& adapter);
+// answers as the adapter, with the reason a port could not be opened in
+// `problem` when it is given.
+bool OpenAdapterAt(const QString& location, AdapterIdentity& adapter,
+                   PortOpenProblem* problem = nullptr);
 
 // Reads the serial number and revision of the open adapter into `adapter`.
 void ReadAdapterDetails(AdapterIdentity& adapter);
