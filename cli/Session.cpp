@@ -169,7 +169,10 @@ int Session::OpenAdapter() {
                     : problem.text.isEmpty()
                         ? QStringLiteral("no adapter answers at %1").arg(location)
                         : QStringLiteral("cannot open %1: %2").arg(location, problem.text));
-    if (!request.command->connectsEncoder && !serialExpected(adapter.serialNumber))
+    // A test run connects the encoder itself, first thing, and checks there.
+    const bool encoderComes = request.command->connectsEncoder ||
+                              QLatin1String(request.command->name) == QLatin1String("run");
+    if (!encoderComes && !serialExpected(adapter.serialNumber))
         return Fail(ExitEncoder,
                     QStringLiteral("the adapter at %1 has serial %2, not %3 (without a connect "
                                    "only the adapter's serial is checked)")

@@ -210,6 +210,19 @@ private slots:
         const QStringList left = on.Received(0);
         QVERIFY(startingWith(left, QStringLiteral("W:")).isEmpty());
         QVERIFY(supplyCommands(left).isEmpty()); // it was on, and stays on
+
+        // A test run connects the encoder first: its serial counts there.
+        Bench plan;
+        const QString sim = plan.Simulator("sim-1");
+        QFile file(plan.File("short.toml"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("name = \"short\"\nversion = \"1\"\n[[steps]]\nkind = \"identify\"\n");
+        file.close();
+        const Run matching = plan.Q714({"run", file.fileName(), "--port", sim, "--expect-serial",
+                                        "UX217041", "--format", "json"});
+        QVERIFY2(matching.exit == 0, matching.err.constData());
+        QCOMPARE(plan.Q714({"run", file.fileName(), "--port", sim, "--expect-serial", "NOPE"}).exit,
+                 4);
     }
 
     void diagActionsChangeTheEncoder() {
