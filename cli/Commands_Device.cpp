@@ -47,8 +47,7 @@ QString adapterText(const AdapterIdentity& a) {
 
 } // namespace
 
-int RunScan(const CliRequest& request, ConsoleFrontEnd&) {
-    Output out(request.format, QString::fromLatin1(request.command->itemsKey));
+int RunScan(const CliRequest&, Output& out) {
     const QList<AdapterIdentity> adapters = ScanAdapters();
     for (const AdapterIdentity& adapter : adapters)
         out.Item(Output::Tagged(QStringLiteral("adapter"), AdapterJson(adapter)),
@@ -57,7 +56,7 @@ int RunScan(const CliRequest& request, ConsoleFrontEnd&) {
         QStringLiteral("result"), {{"command", "scan"}, {"count", int(adapters.size())}});
     out.Result(result, {adapters.isEmpty() ? QStringLiteral("no adapter found")
                                            : QStringLiteral("%1 adapter(s)").arg(adapters.size())});
-    return adapters.isEmpty() ? ExitLink : ExitDone;
+    return adapters.isEmpty() ? Fail(ExitLink, QStringLiteral("no adapter found")) : ExitDone;
 }
 
 int RunInfo(CommandContext& c) {

@@ -9,7 +9,6 @@
 
 #include <QFileInfo>
 #include <QJsonArray>
-#include <cstdio>
 
 namespace {
 
@@ -36,12 +35,6 @@ QString adapterList(const QList<AdapterIdentity>& adapters) {
 }
 
 } // namespace
-
-int Fail(int status, const QString& message) {
-    std::fprintf(stderr, "q714: %s\n", qPrintable(message));
-    std::fflush(stderr);
-    return status;
-}
 
 QJsonObject AdapterJson(const AdapterIdentity& adapter) {
     return {{"port", adapter.location},

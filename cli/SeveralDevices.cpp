@@ -1,6 +1,7 @@
 #include "SeveralDevices.h"
 
 #include "AdapterWorkflows.h"
+#include "Commands.h"
 #include "Console.h"
 #include "ExitStatus.h"
 #include "Output.h"
@@ -44,8 +45,20 @@ struct Child {
     QByteArray pendingErr;
     QList<QJsonObject> items;
     QJsonObject result;
-    QStringList textLines;
+    int exit = ExitLink; // until it ends normally
 };
+
+// The result of a device whose process gave none (it died): its port and
+// how it ended.
+QJsonObject missingResult(const CliRequest& request, const Child& child) {
+    return Output::WithOutcome(
+        Output::Tagged(
+            QStringLiteral("result"),
+            {{"command", QString::fromLatin1(request.command->name)},
+             {"port", child.port},
+             {"message", QStringLiteral("the device's process ended without a result")}}),
+        child.exit);
+}
 
 void writeOut(const QByteArray& line) {
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
@@ -68,7 +81,7 @@ QString itemText(const QJsonObject& item) {
 
 class Gatherer {
 public:
-    explicit Gatherer(OutputFormat format) : format(format) {}
+    explicit Gatherer(const CliRequest& request) : request(request), format(request.format) {}
 
     void Line(Child& child, const QByteArray& line) {
         QJsonObject object = QJsonDocument::fromJson(line).object();
@@ -89,8 +102,13 @@ public:
     }
 
     void Finish(const QList<std::shared_ptr<Child>>& children) {
-        if (format == OutputFormat::JsonLines)
+        if (format == OutputFormat::JsonLines) {
+            for (const auto& child : children)
+                if (child->result.isEmpty())
+                    writeOut(QJsonDocument(missingResult(request, *child))
+                                 .toJson(QJsonDocument::Compact));
             return;
+        }
         if (format == OutputFormat::Text) {
             for (const auto& child : children)
                 writeOut(
@@ -102,8 +120,7 @@ public:
         for (const auto& child : children) {
             QJsonObject document = child->result;
             if (document.isEmpty())
-                document = Output::Tagged(QStringLiteral("result"),
-                                          {{"port", child->port}, {"complete", false}});
+                document = missingResult(request, *child);
             if (!child->items.isEmpty()) {
                 QJsonArray array;
                 for (const QJsonObject& item : child->items)
@@ -123,6 +140,7 @@ public:
     }
 
 private:
+    const CliRequest& request;
     OutputFormat format;
 };
 
@@ -145,13 +163,27 @@ QStringList portsOf(const CliRequest& request) {
     return ports;
 }
 
+// A failure before any device ran: its result, in the format of the
+// devices' documents.
+int failedBeforeDevices(const CliRequest& request, int status) {
+    const QJsonObject result = Output::WithOutcome(
+        Output::Tagged(QStringLiteral("result"),
+                       {{"command", QString::fromLatin1(request.command->name)}}),
+        status);
+    if (request.format != OutputFormat::Text)
+        Output::WriteDocuments(request.format, {result});
+    return status;
+}
+
 } // namespace
 
 int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments) {
+    if (const int status = CheckBeforeDevices(request))
+        return failedBeforeDevices(request, status);
     const QStringList ports = portsOf(request);
     if (ports.isEmpty())
-        return Fail(ExitLink, QStringLiteral("no adapter found"));
-    Gatherer gatherer(request.format);
+        return failedBeforeDevices(request, Fail(ExitLink, QStringLiteral("no adapter found")));
+    Gatherer gatherer(request);
     QList<std::shared_ptr<Child>> children;
     int running = 0;
     int status = ExitDone;
@@ -174,12 +206,13 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
                           std::fflush(stderr);
                       });
         });
-        QObject::connect(
-            process, &QProcess::finished, [&running, &status](int code, QProcess::ExitStatus exit) {
-                status = WorseExit(status, exit == QProcess::NormalExit ? code : ExitLink);
-                if (--running == 0)
-                    QCoreApplication::quit();
-            });
+        QObject::connect(process, &QProcess::finished,
+                         [&running, &status, c](int code, QProcess::ExitStatus exit) {
+                             c->exit = exit == QProcess::NormalExit ? code : ExitLink;
+                             status = WorseExit(status, c->exit);
+                             if (--running == 0)
+                                 QCoreApplication::quit();
+                         });
         process->start(QCoreApplication::applicationFilePath(), childArguments(arguments, port));
         if (!process->waitForStarted()) {
             status =

@@ -20,11 +20,8 @@ int main(int argc, char* argv[]) {
     if (const int status = ParseCommandLine(app.arguments(), parser, request); status >= 0)
         return status;
     if (request.command->usesAdapter && !request.child &&
-        (request.ports.size() > 1 || request.allAdapters)) {
-        if (const int status = CheckBeforeDevices(request))
-            return status;
+        (request.ports.size() > 1 || request.allAdapters))
         return RunOnSeveralDevices(request, app.arguments());
-    }
     ConsoleFrontEnd front(request.quiet, request.logComms);
     const int status = RunOnDevice(request, front);
     CloseCOMPort();

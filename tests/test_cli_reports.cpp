@@ -1,0 +1,145 @@
+// What q714 tells its user, as a script and a person see it: the real
+// program against q714-sim processes. A failure still ends the output with a
+// result that says how and why; output that cannot be written is a failure;
+// interrupts never lose a result; the text is English and device text
+// breaks no file.
+#include "CliBench.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QTest>
+
+namespace {
+
+// The whole of standard output as one JSON document; fails the test when it
+// is not exactly one.
+QJsonObject onlyDocument(const Run& run) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(run.out, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        qWarning("not one JSON document: %s\n%s", qPrintable(error.errorString()),
+                 run.out.constData());
+    return document.object();
+}
+
+} // namespace
+
+class TestCliReports : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        if (!QFile::exists(QStringLiteral(Q714_CLI_PATH)) ||
+            !QFile::exists(QStringLiteral(Q714_SIM_PATH)))
+            QSKIP("q714 or q714-sim is not built");
+    }
+
+    // -- failures in JSON --
+
+    void aFailureStillWritesOneJsonDocument_data() {
+        QTest::addColumn<QStringList>("simulator"); // options; empty: no simulator
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("exitClass");
+        QTest::addColumn<QString>("message");
+        const QStringList none;
+        const QStringList plain{"--power-on"};
+        QTest::newRow("no adapter") << none << args({"info"}) << 3 << "link"
+                                    << "no adapter found";
+        QTest::newRow("wrong port") << none << args({"--port", "/dev/null", "info"}) << 3 << "link"
+                                    << "no adapter answers at /dev/null";
+        QTest::newRow("usage found after the format")
+            << plain << args({"read", "--count", "0"}) << 2 << "usage"
+            << "--count takes a whole number from 1 to 1000000000";
+        QTest::newRow("a reading fails")
+            << QStringList{"--fail-read-at", "1A58"} << args({"errormap"}) << 4 << "encoder"
+            << "point 300 could not be read; no file written";
+        QTest::newRow("a file cannot be written")
+            << plain << args({"errormap", "--csv", "/nonexistent/map.csv"}) << 5 << "file"
+            << "cannot write /nonexistent/map.csv";
+        QTest::newRow("a plan with mistakes")
+            << plain << args({"run", "/nonexistent/plan.toml"}) << 5 << "file"
+            << "/nonexistent/plan.toml has 1 mistake(s); nothing was sent";
+        QTest::newRow("records store out of reach")
+            << none << args({"records", "list", "--db", "sqlite:/dev/null/r.sqlite"}) << 3 << "link"
+            << "the record store cannot be reached";
+    }
+
+    void aFailureStillWritesOneJsonDocument() {
+        QFETCH(QStringList, simulator);
+        QFETCH(QStringList, command);
+        QFETCH(int, status);
+        QFETCH(QString, exitClass);
+        QFETCH(QString, message);
+        Bench bench;
+        if (!simulator.isEmpty())
+            QVERIFY(!bench.Simulator("sim-1", simulator).isEmpty());
+        const Run json = bench.Q714(command + args({"--format", "json", "--quiet"}));
+        QCOMPARE(json.exit, status);
+        const QJsonObject result = onlyDocument(json);
+        QCOMPARE(result.value("type").toString(), QStringLiteral("result"));
+        QCOMPARE(result.value("complete"), QJsonValue(false));
+        QCOMPARE(result.value("exit_status").toInt(), status);
+        QCOMPARE(result.value("exit_class").toString(), exitClass);
+        QVERIFY2(result.value("message").toString().startsWith(message),
+                 qPrintable(result.value("message").toString()));
+        QVERIFY(json.err.contains(message.toUtf8())); // said on standard error as well
+
+        const Run lines = bench.Q714(command + args({"--format", "jsonl", "--quiet"}));
+        QCOMPARE(lines.exit, status);
+        const QJsonObject last = lines.LastLine();
+        QCOMPARE(last.value("type").toString(), QStringLiteral("result"));
+        QCOMPARE(last.value("complete"), QJsonValue(false));
+        QCOMPARE(last.value("exit_class").toString(), exitClass);
+    }
+
+    // A result the command built keeps its fields; success says so too.
+    void aResultKeepsItsFieldsAndSaysHowItEnded() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--fail-read-at", "1A58"}).isEmpty());
+        const QJsonObject failed =
+            onlyDocument(bench.Q714(args({"errormap", "--format", "json", "--quiet"})));
+        QCOMPARE(failed.value("failed_point").toInt(), 300);
+        QCOMPARE(failed.value("corrections").toArray().size(), 300);
+        QCOMPARE(failed.value("adapter").toObject().value("serial").toString(),
+                 QStringLiteral("Q7R00417"));
+        QCOMPARE(failed.value("exit_class").toString(), QStringLiteral("encoder"));
+
+        const QJsonObject done =
+            onlyDocument(bench.Q714(args({"info", "--format", "json", "--quiet"})));
+        QCOMPARE(done.value("complete"), QJsonValue(true));
+        QCOMPARE(done.value("exit_status").toInt(), 0);
+        QCOMPARE(done.value("exit_class").toString(), QStringLiteral("done"));
+        QVERIFY(!done.contains("message"));
+    }
+
+    // Several devices: one that fails still has its result among the others.
+    void severalDevicesEachEndWithAResult() {
+        Bench bench;
+        const QString a = bench.Simulator("sim-1");
+        QVERIFY(!a.isEmpty());
+        const Run both =
+            bench.Q714(args({"info", "--format", "json", "--quiet", "--port"}) << a << "--port"
+                                                                               << "/dev/null");
+        QCOMPARE(both.exit, 3);
+        const QJsonArray documents = QJsonDocument::fromJson(both.out).array();
+        QCOMPARE(documents.size(), 2);
+        QStringList classes;
+        for (const QJsonValue& document : documents)
+            classes << document.toObject().value("exit_class").toString();
+        classes.sort();
+        QCOMPARE(classes, QStringList({"done", "link"}));
+
+        Bench empty;
+        const Run none = empty.Q714(args({"--all", "info", "--format", "json"}));
+        QCOMPARE(none.exit, 3);
+        const QJsonArray alone = QJsonDocument::fromJson(none.out).array();
+        QCOMPARE(alone.size(), 1);
+        QCOMPARE(alone[0].toObject().value("message").toString(),
+                 QStringLiteral("no adapter found"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliReports)
+#include "test_cli_reports.moc"
