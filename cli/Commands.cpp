@@ -104,8 +104,7 @@ int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front) {
     Session session(request, front);
     const int status = runCommand(request, front, out, session);
     front.FlushCommLog();
-    out.Close(status, fallbackResult(request, session));
-    return status;
+    return out.Close(status, fallbackResult(request, session));
 }
 
 QJsonObject ResultOf(CommandContext& c, const QJsonObject& fields) {

@@ -15,6 +15,7 @@
 #include "SelfCalibration.h"
 #include "Session.h"
 #include "Ulvax_konstante.h"
+#include "WholeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,7 +23,6 @@
 #include <QJsonArray>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 namespace {
 
@@ -39,14 +39,6 @@ QJsonObject panelsJson(const SelfCalReport& report) {
             panels.insert(QLatin1String(PanelNames[panel]), *colour != PanelColour::Gray);
     }
     return panels;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes, QString& reason) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    reason = file.errorString();
-    return false;
 }
 
 // The chart is drawn by a helper beside the program, so that q714 itself
@@ -189,7 +181,7 @@ int RunErrorMap(CommandContext& c) {
             continue;
         const QString path = c.request.Value(option);
         const bool written = QLatin1String(option) == QLatin1String("csv")
-                                 ? writeFile(path, csv, reason)
+                                 ? WriteWholeFile(path, csv, reason)
                                  : writeChart(csv, path, reason);
         if (!written)
             return Fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(path, reason));

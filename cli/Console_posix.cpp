@@ -2,6 +2,7 @@
 #include "Console.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 
@@ -40,6 +41,19 @@ bool Interrupted() {
 
 void RequestInterrupt() {
     interrupted.store(true);
+}
+
+int WriteAllToStandardOutput(const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t written = ::write(STDOUT_FILENO, data, size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return errno;
+        data += written;
+        size -= written;
+    }
+    return 0;
 }
 
 bool StdinIsTerminal() {

@@ -15,8 +15,7 @@ QByteArray compact(const QJsonObject& object) {
 }
 
 void writeOut(const QByteArray& bytes) {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    WriteStandardOutput(bytes);
 }
 
 // Flattens nested objects into "outer.inner" keys; arrays become their
@@ -252,13 +251,10 @@ void Output::Document(const QByteArray& bytes) {
     drain();
 }
 
-void Output::Close(int status, const QJsonObject& fallback) {
-    if (closed)
-        return;
-    closed = true;
+int Output::Close(int status, const QJsonObject& fallback) {
     if (documentWritten) { // the command's own document is the output
         drain();
-        return;
+        return finalStatus(status);
     }
     const bool given = pending.has_value();
     const QJsonObject result = WithOutcome(given ? pending->result : fallback, status);
@@ -266,6 +262,11 @@ void Output::Close(int status, const QJsonObject& fallback) {
     const bool failed = status != ExitDone;
     push([=](OutputFormatter& f) { return f.Close(result, text, given, failed); });
     drain();
+    return finalStatus(status);
+}
+
+int Output::finalStatus(int status) {
+    return StandardOutputFailed() ? ExitFile : status;
 }
 
 QJsonObject Output::WithOutcome(QJsonObject result, int status) {

@@ -74,8 +74,10 @@ public:
     // Ends the output of a command that ends with `status`: the result (the
     // command's, or `fallback` when it gave none but failed or left a json
     // document open) gets "complete", "exit_status", "exit_class" and, for a
-    // failure, "message"; then waits until everything is written.
-    void Close(int status, const QJsonObject& fallback);
+    // failure, "message"; then waits until everything is written. Returns
+    // the exit status: `status`, or ExitFile when standard output could not
+    // be written.
+    int Close(int status, const QJsonObject& fallback);
 
     // Several devices' documents at once (json: an array of them).
     static void WriteDocuments(OutputFormat format, const QList<QJsonObject>& documents);
@@ -93,11 +95,11 @@ private:
 
     void push(std::function<QByteArray(OutputFormatter&)> task);
     void drain();
+    static int finalStatus(int status);
 
     OutputFormat format;
     std::unique_ptr<OutputFormatter> formatter; // used on the writer thread only
     std::unique_ptr<OutputWriter> writer;       // started by the first item
     std::optional<PendingResult> pending;
     bool documentWritten = false;
-    bool closed = false;
 };

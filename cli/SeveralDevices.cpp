@@ -5,6 +5,7 @@
 #include "Console.h"
 #include "ExitStatus.h"
 #include "Output.h"
+#include "OutputWriter.h"
 #include "Session.h"
 
 #include <QCoreApplication>
@@ -61,9 +62,7 @@ QJsonObject missingResult(const CliRequest& request, const Child& child) {
 }
 
 void writeOut(const QByteArray& line) {
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    WriteStandardOutput(line + '\n');
 }
 
 QString itemText(const QJsonObject& item) {
@@ -131,9 +130,7 @@ public:
             items << child->items;
         }
         if (format == OutputFormat::Csv && !items.isEmpty()) {
-            const QByteArray csv = Output::CsvOf(items);
-            std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout);
-            std::fflush(stdout);
+            WriteStandardOutput(Output::CsvOf(items));
             return;
         }
         Output::WriteDocuments(format, documents);
@@ -241,5 +238,7 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
                   [&](const QByteArray& line) { gatherer.Line(*child, line); });
     }
     gatherer.Finish(children);
+    if (StandardOutputFailed())
+        return ExitFile;
     return Interrupted() ? WorseExit(status, ExitInterrupted) : status;
 }

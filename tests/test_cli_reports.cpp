@@ -7,8 +7,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QTest>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -21,6 +24,21 @@ QJsonObject onlyDocument(const Run& run) {
         qWarning("not one JSON document: %s\n%s", qPrintable(error.errorString()),
                  run.out.constData());
     return document.object();
+}
+
+// Standard output sent to a full disk.
+void outputToFullDisk(QProcess& process) {
+    process.setStandardOutputFile(QStringLiteral("/dev/full"));
+}
+
+// A device that is always full, as a file to be written: a node of its own in
+// `folder` where the system allows one, else /dev/full. A program that
+// replaces the file instead of writing to it then harms nothing.
+QString fullDevice(const QString& folder) {
+    const QString path = folder + QStringLiteral("/full");
+    if (::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, makedev(1, 7)) == 0)
+        return path;
+    return QStringLiteral("/dev/full");
 }
 
 } // namespace
@@ -138,6 +156,79 @@ private slots:
         QCOMPARE(alone.size(), 1);
         QCOMPARE(alone[0].toObject().value("message").toString(),
                  QStringLiteral("no adapter found"));
+    }
+
+    // -- output that cannot be written --
+
+    void aFullStandardOutputIsAFailure_data() {
+        QTest::addColumn<QStringList>("command");
+        QTest::newRow("read") << args({"read", "--count", "3", "--format", "text"});
+        QTest::newRow("read, jsonl") << args({"read", "--count", "3", "--format", "jsonl"});
+        QTest::newRow("info") << args({"info", "--format", "json"});
+        QTest::newRow("config dump") << args({"config", "dump"});
+        QTest::newRow("config dump -") << args({"config", "dump", "-"});
+        // Without the failure it would never end.
+        QTest::newRow("read --follow") << args({"read", "--follow", "--format", "jsonl"});
+    }
+
+    void aFullStandardOutputIsAFailure() {
+        QFETCH(QStringList, command);
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty());
+        const Run run = bench.Q714(command + args({"--quiet"}), {}, outputToFullDisk);
+        QCOMPARE(run.exit, 5);
+        QVERIFY2(run.err.contains("standard output: No space left on device"), run.err.constData());
+    }
+
+    // A reader that closes standard output stops the command as Ctrl+C does;
+    // that is no failure to write.
+    void aClosedStandardOutputStopsAsAnInterrupt() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty());
+        QProcess head; // reads two lines, then closes its input
+        QProcess q714;
+        q714.setProcessEnvironment(bench.Environment());
+        q714.setStandardOutputProcess(&head);
+        head.start(QStringLiteral("head"), {"-n", "2"});
+        q714.start(QStringLiteral(Q714_CLI_PATH),
+                   args({"read", "--follow", "--format", "jsonl", "--quiet"}));
+        QVERIFY(q714.waitForFinished(60000));
+        head.waitForFinished(10000);
+        QCOMPARE(q714.exitCode(), 130);
+        QCOMPARE(head.readAllStandardOutput().count('\n'), 2);
+        QVERIFY(!q714.readAllStandardError().contains("standard output"));
+    }
+
+    void aFileThatCannotBeWrittenIsAFailure_data() {
+        QTest::addColumn<QStringList>("command"); // the file's path follows
+        QTest::newRow("config dump") << args({"config", "dump"});
+        QTest::newRow("errormap --csv") << args({"errormap", "--csv"});
+        QTest::newRow("errormap --png") << args({"errormap", "--png"});
+    }
+
+    void aFileThatCannotBeWrittenIsAFailure() {
+        QFETCH(QStringList, command);
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty());
+        const QString full = fullDevice(bench.File(QString()));
+        const Run run = bench.Q714(command + QStringList{full, "--format", "json", "--quiet"});
+        QCOMPARE(run.exit, 5);
+        QVERIFY2(run.err.contains(("cannot write " + full + ": No space left on device").toUtf8()),
+                 run.err.constData());
+        QCOMPARE(onlyDocument(run).value("exit_class").toString(), QStringLiteral("file"));
+        QVERIFY(!QFileInfo(full).isFile()); // still the device, not replaced by a file
+    }
+
+    // The file "-" is standard output.
+    void aSettingsDumpToStandardOutput() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty());
+        const Run dash = bench.Q714(args({"config", "dump", "-", "--quiet"}));
+        QCOMPARE(dash.exit, 0);
+        QCOMPARE(onlyDocument(dash).value("type").toString(), QStringLiteral("config"));
+        QVERIFY(!QFile::exists("-"));
+        const Run none = bench.Q714(args({"config", "dump", "--quiet"}));
+        QCOMPARE(onlyDocument(none).value("type").toString(), QStringLiteral("config"));
     }
 };
 
