@@ -210,6 +210,7 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
                              if (--running == 0)
                                  QCoreApplication::quit();
                          });
+        process->setChildProcessModifier(HoldInterruptsUntilCaught);
         process->start(QCoreApplication::applicationFilePath(), childArguments(arguments, port));
         if (!process->waitForStarted()) {
             status =
@@ -219,7 +220,9 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
         ++running;
         children << child;
     }
-    // A stop asked of this process alone (SIGTERM) reaches the children too.
+    // A stop asked of this process alone (SIGTERM) reaches the children too;
+    // one that reached them already (Ctrl+C to the process group) costs them
+    // nothing more.
     QTimer watch;
     bool forwarded = false;
     QObject::connect(&watch, &QTimer::timeout, [&] {

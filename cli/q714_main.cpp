@@ -11,10 +11,10 @@
 #include <QCoreApplication>
 
 int main(int argc, char* argv[]) {
+    CatchInterrupts(); // first: a stop from the start on is a stop, never a kill
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("q714"));
     QCoreApplication::setApplicationVersion(OwnVersionText());
-    CatchInterrupts();
     QCommandLineParser parser;
     CliRequest request;
     if (const int status = ParseCommandLine(app.arguments(), parser, request); status >= 0)

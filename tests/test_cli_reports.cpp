@@ -10,8 +10,10 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QTest>
+#include <csignal>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,6 +42,13 @@ QString fullDevice(const QString& folder) {
         return path;
     return QStringLiteral("/dev/full");
 }
+
+// q714 in a process group of its own, as a shell starts a job.
+void ownProcessGroup(QProcess& process) {
+    process.setChildProcessModifier([] { ::setsid(); });
+}
+
+constexpr int Rounds = 5; // a race between the signals shows in some of them
 
 } // namespace
 
@@ -229,6 +238,68 @@ private slots:
         QVERIFY(!QFile::exists("-"));
         const Run none = bench.Q714(args({"config", "dump", "--quiet"}));
         QCOMPARE(onlyDocument(none).value("type").toString(), QStringLiteral("config"));
+    }
+
+    // -- interrupts --
+
+    // Two SIGINTs in a row, as `timeout -s INT` or an impatient user sends
+    // them: the second one must not cost the result.
+    void twoInterruptsStillEndWithTheResult() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty());
+        for (int round = 0; round < Rounds; ++round) {
+            const Run run = bench.During(args({"read", "--follow", "--format", "jsonl", "--quiet"}),
+                                         "\"type\":\"reading\"", [](QProcess& q714) {
+                                             ::kill(pid_t(q714.processId()), SIGINT);
+                                             ::kill(pid_t(q714.processId()), SIGINT);
+                                         });
+            QCOMPARE(run.exit, 130);
+            const QJsonObject result = run.LastLine();
+            QCOMPARE(result.value("type").toString(), QStringLiteral("result"));
+            QCOMPARE(result.value("complete"), QJsonValue(false));
+            QCOMPARE(result.value("exit_class").toString(), QStringLiteral("interrupted"));
+            QVERIFY(result.value("count").toInt() > 0);
+        }
+    }
+
+    // Ctrl+C in a shell reaches the whole process group: the parent and each
+    // device's process, and the parent forwards a stop to them as well.
+    void anInterruptToTheProcessGroupOfSeveralDevices() {
+        Bench bench;
+        const QString a = bench.Simulator("sim-1", {"--power-on"});
+        const QString b = bench.Simulator("sim-2", {"--power-on", "--serial", "Q7R00999"});
+        QVERIFY(!a.isEmpty() && !b.isEmpty());
+        for (int round = 0; round < Rounds; ++round) {
+            QProcess q714;
+            q714.setProcessEnvironment(bench.Environment());
+            ownProcessGroup(q714);
+            q714.start(QStringLiteral(Q714_CLI_PATH),
+                       args({"read", "--follow", "--format", "json", "--port"})
+                           << a << "--port" << b);
+            // Both devices connected: each is past its start and reading.
+            q714.setReadChannel(QProcess::StandardError);
+            QByteArray err;
+            while (!(err.contains("[" + a.toUtf8() + "] Frequency") &&
+                     err.contains("[" + b.toUtf8() + "] Frequency")) &&
+                   q714.waitForReadyRead(30000))
+                err += q714.readAllStandardError();
+            ::kill(-pid_t(q714.processId()), SIGINT);
+            QVERIFY(q714.waitForFinished(60000));
+            const Run run{q714.exitCode(), q714.readAllStandardOutput(), {}};
+            QCOMPARE(run.exit, 130);
+            const QJsonArray documents = QJsonDocument::fromJson(run.out).array();
+            QCOMPARE(documents.size(), 2);
+            QStringList ports;
+            for (const QJsonValue& value : documents) {
+                const QJsonObject document = value.toObject();
+                ports << document.value("port").toString();
+                QCOMPARE(document.value("type").toString(), QStringLiteral("result"));
+                QCOMPARE(document.value("exit_class").toString(), QStringLiteral("interrupted"));
+                QCOMPARE(document.value("complete"), QJsonValue(false));
+            }
+            ports.sort();
+            QCOMPARE(ports, (QStringList{a, b}));
+        }
     }
 };
 
