@@ -290,9 +290,10 @@ StepResult noise(CommandContext& c, const PlanStep& step, PlanRunState&) {
             EncoderPosition.ErrComm < 0);
     StepResult result;
     result.values << qMakePair(QStringLiteral("spread_counts"), n.Max - n.Min)
-                  << qMakePair(QStringLiteral("six_sigma_counts"), 6 * n.Sigma)
-                  << qMakePair(QStringLiteral("signal_level_average"),
-                               run.result.averageSignalLevel);
+                  << qMakePair(QStringLiteral("six_sigma_counts"), 6 * n.Sigma);
+    if (run.result.averageSignalLevel) // none read: no value, rather than a false 0
+        result.values << qMakePair(QStringLiteral("signal_level_average"),
+                                   *run.result.averageSignalLevel);
     result.message = QStringLiteral("%1 sample(s)").arg(n.Count);
     return result;
 }

@@ -301,6 +301,42 @@ private slots:
             QCOMPARE(ports, (QStringList{a, b}));
         }
     }
+
+    // -- English text --
+
+    // The noise figures in q714's own words, formatted from the values.
+    void noiseInText() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on", "--position", "1000"}).isEmpty());
+        const Run run = bench.Q714(args({"noise", "--samples", "200", "--format", "text"}));
+        QCOMPARE(run.exit, 0);
+        const QStringList lines = QString::fromUtf8(run.out).trimmed().split('\n');
+        QCOMPARE(lines.size(), 7);
+        const QStringList labels{
+            "samples", "min", "max", "spread", "mean", "6 sigma", "signal level average"};
+        for (int i = 0; i < labels.size(); ++i)
+            QVERIFY2(lines[i].startsWith(labels[i] + "  "), qPrintable(lines[i]));
+        QCOMPARE(lines[0].section(' ', -1), QStringLiteral("200"));
+        QCOMPARE(lines[1].section(' ', -1), QStringLiteral("1000.0"));
+        QVERIFY(!run.out.contains('\t'));
+        for (const char* window : {"vzorcev", "minn", "maxx", "raztros", "povprecje", "Sig Lvl"})
+            QVERIFY2(!run.out.contains(window), window);
+        QVERIFY(!run.err.contains("vzorcev"));
+    }
+
+    // Fewer readings than one signal-level reading needs: no average of 0.
+    void noiseWithoutASignalLevelReading() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty());
+        const Run text = bench.Q714(args({"noise", "--samples", "50", "--format", "text"}));
+        QCOMPARE(text.exit, 0);
+        QVERIFY2(text.out.contains("signal level average  no signal level read"),
+                 text.out.constData());
+        const Run json = bench.Q714(args({"noise", "--samples", "50", "--format", "json"}));
+        QVERIFY(onlyDocument(json).value("signal_level_average").isNull());
+        const Run enough = bench.Q714(args({"noise", "--samples", "100", "--format", "json"}));
+        QVERIFY(onlyDocument(enough).value("signal_level_average").toDouble() > 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCliReports)
