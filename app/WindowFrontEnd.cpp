@@ -13,6 +13,10 @@ void TWindowFrontEnd::Alert(const QString& text) {
     form.ShowMessage(text);
 }
 
+void TWindowFrontEnd::Inform(const QString& text) {
+    form.ShowMessage(text);
+}
+
 void TWindowFrontEnd::Wait(int milliseconds) {
     DelayProcessMessages(milliseconds);
 }

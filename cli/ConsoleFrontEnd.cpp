@@ -45,6 +45,11 @@ void ConsoleFrontEnd::Alert(const QString& text) {
     writeLine(QStringLiteral("q714: ") + text); // problems show even with --quiet
 }
 
+// The command's own result says it was done; this is a log line.
+void ConsoleFrontEnd::Inform(const QString& text) {
+    Log(text);
+}
+
 void ConsoleFrontEnd::Wait(int milliseconds) {
     using namespace std::chrono;
     const auto end = steady_clock::now() + std::chrono::milliseconds(milliseconds);

@@ -337,6 +337,31 @@ private slots:
         const Run enough = bench.Q714(args({"noise", "--samples", "100", "--format", "json"}));
         QVERIFY(onlyDocument(enough).value("signal_level_average").toDouble() > 0);
     }
+
+    // "Save data done!" is news of a success, not a problem: --quiet keeps
+    // it back, as it does every log line; without it, it is a log line.
+    void quietKeepsSuccessesBack_data() {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QByteArray>("news");
+        QTest::newRow("store") << args({"store", "--yes"}) << QByteArray("Save data done!");
+        QTest::newRow("factory-reset")
+            << args({"factory-reset", "--yes"}) << QByteArray("Factory reset done!");
+        QTest::newRow("zero") << args({"zero", "--yes"}) << QByteArray("Save data done!");
+    }
+
+    void quietKeepsSuccessesBack() {
+        QFETCH(QStringList, command);
+        QFETCH(QByteArray, news);
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty());
+        const Run quiet = bench.Q714(command + args({"--quiet", "--format", "json"}));
+        QCOMPARE(quiet.exit, 0);
+        QVERIFY2(quiet.err.isEmpty(), quiet.err.constData());
+        const Run told = bench.Q714(command + args({"--format", "json"}));
+        QCOMPARE(told.exit, 0);
+        QVERIFY2(told.err.contains("\n" + news + "\n"), told.err.constData());
+        QVERIFY(!told.err.contains("q714: " + news)); // not worded as a problem
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCliReports)

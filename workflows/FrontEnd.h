@@ -1,7 +1,7 @@
 #pragma once
 // What a workflow needs of the program that runs it: somewhere to log, a way
-// to draw attention to a problem, and waits. The window and the command line
-// each implement it; tests use a recording one.
+// to draw attention to a problem, one to tell of a success, and waits. The window and the command
+// line each implement it; tests use a recording one.
 
 #include <QString>
 
@@ -15,6 +15,9 @@ public:
     // A problem that needs attention at once (the window shows a modal
     // message box and goes on when it is closed).
     virtual void Alert(const QString& text) = 0;
+    // A success the user is told of ("Save data done!"): the window shows it
+    // as it shows an alert; a front end may keep it quiet.
+    virtual void Inform(const QString& text) = 0;
 
     // Waits while the front-end stays responsive (the window keeps processing
     // its events); returns early once Stopping() holds.

@@ -1,6 +1,7 @@
 #pragma once
-// A front-end for the workflow suites: it records every log line and alert,
-// and its waits and pauses only count the milliseconds asked for.
+// A front-end for the workflow suites: it records every log line, alert and
+// news of a success, and its waits and pauses only count the milliseconds
+// asked for.
 
 #include "FrontEnd.h"
 
@@ -10,6 +11,7 @@ class RecordingFrontEnd : public FrontEnd {
 public:
     void Log(const QString& line) override { lines << line; }
     void Alert(const QString& text) override { alerts << text; }
+    void Inform(const QString& text) override { informs << text; }
     void Wait(int milliseconds) override { waitedMs += milliseconds; }
     void Pause(int milliseconds) override { pausedMs += milliseconds; }
     bool Stopping() const override { return stopping; }
@@ -24,10 +26,12 @@ public:
     void Forget() {
         lines.clear();
         alerts.clear();
+        informs.clear();
     }
 
     QStringList lines;
     QStringList alerts;
+    QStringList informs;
     qint64 waitedMs = 0;
     qint64 pausedMs = 0;
     bool stopping = false;
