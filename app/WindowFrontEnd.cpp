@@ -1,5 +1,6 @@
 #include "WindowFrontEnd.h"
 
+#include "AdapterCommands.h"
 #include "Orodja.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
 
@@ -15,6 +16,13 @@ void TWindowFrontEnd::Alert(const QString& text) {
 
 void TWindowFrontEnd::Inform(const QString& text) {
     form.ShowMessage(text);
+}
+
+// The window's own, fixed text.
+QString TWindowFrontEnd::Words(const SetupCommandProblem& problem) const {
+    return QStringLiteral("Problem pri nastavljanju SPI vmesnika: ") +
+           QString::fromLatin1(problem.command) + QStringLiteral(" -> ") +
+           QString::fromLatin1(problem.reply);
 }
 
 void TWindowFrontEnd::Wait(int milliseconds) {

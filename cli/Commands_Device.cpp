@@ -92,7 +92,7 @@ int RunSpi(CommandContext& c) {
     if (clock > 0)
         set = SetSpiClock(int(clock), c.front) && set;
     if (delay > 0)
-        SetNcsSckDelay(int(delay), c.front);
+        set = SetNcsSckDelay(int(delay), c.front) && set;
     QJsonObject fields;
     if (clock > 0)
         fields.insert(QStringLiteral("clock"), clock);
@@ -100,5 +100,5 @@ int RunSpi(CommandContext& c) {
         fields.insert(QStringLiteral("ncs_delay_us"), delay);
     fields.insert(QStringLiteral("done"), set);
     c.out.Result(ResultOf(c, fields), {set ? QStringLiteral("done") : QStringLiteral("failed")});
-    return set ? ExitDone : ExitLink;
+    return set ? ExitDone : Fail(ExitLink, QStringLiteral("the adapter did not take the setting"));
 }

@@ -1,5 +1,6 @@
 #include "ConsoleFrontEnd.h"
 
+#include "AdapterCommands.h"
 #include "Console.h"
 #include "Serial_driver.h"
 
@@ -48,6 +49,14 @@ void ConsoleFrontEnd::Alert(const QString& text) {
 // The command's own result says it was done; this is a log line.
 void ConsoleFrontEnd::Inform(const QString& text) {
     Log(text);
+}
+
+QString ConsoleFrontEnd::Words(const SetupCommandProblem& problem) const {
+    return QStringLiteral("the adapter did not take the set-up command %1 (%2)")
+        .arg(QString::fromLatin1(problem.command),
+             problem.reply.isEmpty()
+                 ? QStringLiteral("no reply")
+                 : QStringLiteral("reply: ") + QString::fromLatin1(problem.reply));
 }
 
 void ConsoleFrontEnd::Wait(int milliseconds) {

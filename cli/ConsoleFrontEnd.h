@@ -18,6 +18,7 @@ public:
     void Log(const QString& line) override;
     void Alert(const QString& text) override;
     void Inform(const QString& text) override;
+    QString Words(const SetupCommandProblem& problem) const override;
     void Wait(int milliseconds) override;
     void Pause(int milliseconds) override;
     bool Stopping() const override;

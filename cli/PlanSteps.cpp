@@ -136,8 +136,8 @@ StepResult spi(CommandContext& c, const PlanStep& step, PlanRunState&) {
     if (!SetSpiClock(int(step.Integer("clock")), c.front))
         return StepResult::Error(QStringLiteral("the adapter refused the SPI clock: ") +
                                  lastError());
-    if (step.Has("ncs_delay_us"))
-        SetNcsSckDelay(int(step.Integer("ncs_delay_us")), c.front);
+    if (step.Has("ncs_delay_us") && !SetNcsSckDelay(int(step.Integer("ncs_delay_us")), c.front))
+        return StepResult::Error(QStringLiteral("the adapter did not take the NCS-SCK delay"));
     return {};
 }
 

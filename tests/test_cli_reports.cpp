@@ -362,6 +362,32 @@ private slots:
         QVERIFY2(told.err.contains("\n" + news + "\n"), told.err.constData());
         QVERIFY(!told.err.contains("q714: " + news)); // not worded as a problem
     }
+
+    // An adapter set-up command that fails is worded by q714, in English;
+    // the window's text for it never reaches standard error.
+    void setupProblemsInEnglish() {
+        Bench bench;
+        // Replies 4, 8, ... come too late: for spi the fourth is "D005"'s
+        // (after the probe's "v", "r", "o").
+        QVERIFY(!bench.Simulator("sim-1", {"--late-reply", "4:600"}).isEmpty());
+        const Run spi =
+            bench.Q714(args({"spi", "--ncs-delay", "5", "--format", "json", "--port", "sim-1"}));
+        QCOMPARE(spi.exit, 3);
+        QVERIFY2(spi.err.contains("q714: the adapter did not take the set-up command D005 (no "
+                                  "reply)"),
+                 spi.err.constData());
+        QCOMPARE(onlyDocument(spi).value("done"), QJsonValue(false));
+
+        // Connecting a powered encoder: the fifth reply is that of "Ce", the
+        // CRC mode, after the supply state "e".
+        Bench connecting;
+        QVERIFY(!connecting.Simulator("sim-1", {"--power-on", "--late-reply", "5:600"}).isEmpty());
+        const Run info = connecting.Q714(args({"info", "--format", "json", "--port", "sim-1"}));
+        QVERIFY2(info.err.contains("the adapter did not take the set-up command Ce (no reply)"),
+                 info.err.constData());
+        for (const Run* run : {&spi, &info})
+            QVERIFY2(!run->err.contains("Problem pri"), run->err.constData());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCliReports)

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+struct SetupCommandProblem;
+
 class FrontEnd {
 public:
     virtual ~FrontEnd() = default;
@@ -15,6 +17,9 @@ public:
     // A problem that needs attention at once (the window shows a modal
     // message box and goes on when it is closed).
     virtual void Alert(const QString& text) = 0;
+    // A problem a workflow hands over as a value, in the front end's own
+    // words: the window's are fixed texts, the command line's English.
+    virtual QString Words(const SetupCommandProblem& problem) const = 0;
     // A success the user is told of ("Save data done!"): the window shows it
     // as it shows an alert; a front end may keep it quiet.
     virtual void Inform(const QString& text) = 0;

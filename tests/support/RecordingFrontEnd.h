@@ -3,6 +3,7 @@
 // news of a success, and its waits and pauses only count the milliseconds
 // asked for.
 
+#include "AdapterCommands.h"
 #include "FrontEnd.h"
 
 #include <QStringList>
@@ -12,6 +13,11 @@ public:
     void Log(const QString& line) override { lines << line; }
     void Alert(const QString& text) override { alerts << text; }
     void Inform(const QString& text) override { informs << text; }
+    // The problem's particulars as they are, so that a suite sees what the
+    // workflow handed over rather than how a program words it.
+    QString Words(const SetupCommandProblem& problem) const override {
+        return QString::fromLatin1(problem.command + " -> " + problem.reply);
+    }
     void Wait(int milliseconds) override { waitedMs += milliseconds; }
     void Pause(int milliseconds) override { pausedMs += milliseconds; }
     bool Stopping() const override { return stopping; }
