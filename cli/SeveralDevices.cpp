@@ -15,14 +15,15 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace {
 
 constexpr int InterruptCheckMs = 50;
 
-// The command line for one device: the same, but for one port and with
-// JSON lines out.
-QStringList childArguments(const QStringList& arguments, const QString& port) {
+// The command line for one device: the same, but for one port, and its
+// output as text for text, else as JSON lines to gather.
+QStringList childArguments(const QStringList& arguments, const QString& port, OutputFormat format) {
     QStringList child;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& a = arguments[i];
@@ -35,8 +36,10 @@ QStringList childArguments(const QStringList& arguments, const QString& port) {
             continue;
         child << a;
     }
-    return child << QStringLiteral("--port") << port << QStringLiteral("--format")
-                 << QStringLiteral("jsonl") << QStringLiteral("--child");
+    const QString childFormat =
+        format == OutputFormat::Text ? QStringLiteral("text") : QStringLiteral("jsonl");
+    return child << QStringLiteral("--port") << port << QStringLiteral("--format") << childFormat
+                 << QStringLiteral("--child");
 }
 
 struct Child {
@@ -65,17 +68,9 @@ void writeOut(const QByteArray& line) {
     WriteStandardOutput(line + '\n');
 }
 
-QString itemText(const QJsonObject& item) {
-    QStringList parts;
-    for (auto it = item.begin(); it != item.end(); ++it)
-        if (it.key() != QLatin1String("schema_version") && it.key() != QLatin1String("type") &&
-            it.key() != QLatin1String("port"))
-            parts << it.key() + QLatin1Char('=') +
-                         (it.value().isObject() || it.value().isArray()
-                              ? QString::fromUtf8(QJsonDocument::fromVariant(it.value().toVariant())
-                                                      .toJson(QJsonDocument::Compact))
-                              : it.value().toVariant().toString());
-    return parts.join(QLatin1Char(' '));
+// The header line of a device's text block.
+QByteArray headerLine(const Child& child) {
+    return QStringLiteral("== %1 ==").arg(child.port).toUtf8();
 }
 
 class Gatherer {
@@ -83,17 +78,17 @@ public:
     explicit Gatherer(const CliRequest& request) : request(request), format(request.format) {}
 
     void Line(Child& child, const QByteArray& line) {
+        if (format == OutputFormat::Text) {
+            textLine(child, line);
+            return;
+        }
         QJsonObject object = QJsonDocument::fromJson(line).object();
         if (object.isEmpty())
             return;
         object.insert(QStringLiteral("port"), child.port);
         const QString type = object.value(QLatin1String("type")).toString();
-        if (format == OutputFormat::JsonLines) {
+        if (format == OutputFormat::JsonLines)
             writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
-        } else if (format == OutputFormat::Text && type != QLatin1String("result") &&
-                   type != QLatin1String("progress")) {
-            writeOut(QStringLiteral("[%1] %2").arg(child.port, itemText(object)).toUtf8());
-        }
         if (type == QLatin1String("result"))
             child.result = object;
         else if (type != QLatin1String("progress"))
@@ -108,12 +103,8 @@ public:
                                  .toJson(QJsonDocument::Compact));
             return;
         }
-        if (format == OutputFormat::Text) {
-            for (const auto& child : children)
-                writeOut(
-                    QStringLiteral("[%1] %2").arg(child->port, itemText(child->result)).toUtf8());
-            return;
-        }
+        if (format == OutputFormat::Text)
+            return; // written as the lines came
         QList<QJsonObject> documents;
         QList<QJsonObject> items;
         for (const auto& child : children) {
@@ -137,8 +128,20 @@ public:
     }
 
 private:
+    // A device's lines as it prints them on its own, under a header naming
+    // its port; the header comes again when another device's lines came in
+    // between.
+    void textLine(const Child& child, const QByteArray& line) {
+        if (textFrom != &child) {
+            writeOut(headerLine(child));
+            textFrom = &child;
+        }
+        writeOut(line);
+    }
+
     const CliRequest& request;
     OutputFormat format;
+    const Child* textFrom = nullptr; // whose lines came last
 };
 
 void takeLines(QByteArray& pending, const QByteArray& bytes,
@@ -211,7 +214,8 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
                                  QCoreApplication::quit();
                          });
         process->setChildProcessModifier(HoldInterruptsUntilCaught);
-        process->start(QCoreApplication::applicationFilePath(), childArguments(arguments, port));
+        process->start(QCoreApplication::applicationFilePath(),
+                       childArguments(arguments, port, request.format));
         if (!process->waitForStarted()) {
             status =
                 WorseExit(status, Fail(ExitLink, QStringLiteral("cannot start for %1").arg(port)));
@@ -237,8 +241,10 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
         QCoreApplication::exec();
     for (const auto& child : children) {
         child->process->waitForFinished();
-        takeLines(child->pendingOut, child->process->readAllStandardOutput() + '\n',
+        takeLines(child->pendingOut, child->process->readAllStandardOutput(),
                   [&](const QByteArray& line) { gatherer.Line(*child, line); });
+        if (!child->pendingOut.isEmpty()) // a last line without its end
+            gatherer.Line(*child, std::exchange(child->pendingOut, {}));
     }
     gatherer.Finish(children);
     if (StandardOutputFailed())

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QTest>
 #include <csignal>
 #include <sys/stat.h>
@@ -387,6 +388,45 @@ private slots:
                  info.err.constData());
         for (const Run* run : {&spi, &info})
             QVERIFY2(!run->err.contains("Problem pri"), run->err.constData());
+    }
+
+    // Several devices in text: each device's lines, as it prints them alone,
+    // under a header line naming its port.
+    void severalDevicesInTextAreBlocksUnderTheirPort() {
+        Bench bench;
+        const QString a = bench.Simulator("sim-1", {"--power-on"});
+        const QString b = bench.Simulator("sim-2", {"--power-on", "--serial", "Q7R00999"});
+        QVERIFY(!a.isEmpty() && !b.isEmpty());
+        for (const QStringList& command : {args({"info"}), args({"read", "--count", "3"})}) {
+            const Run both = bench.Q714(command + args({"--format", "text", "--quiet", "--port"})
+                                        << a << "--port" << b);
+            QCOMPARE(both.exit, 0);
+            QMap<QString, QStringList> blocks; // a header may come again: its lines go on
+            QString port;
+            for (const QString& line :
+                 QString::fromUtf8(both.out).split('\n', Qt::SkipEmptyParts)) {
+                if (line.startsWith("== ") && line.endsWith(" ==")) {
+                    port = line.mid(3, line.size() - 6);
+                    continue;
+                }
+                QVERIFY2(!port.isEmpty(), qPrintable(line));            // no line before a header
+                QVERIFY2(!line.contains(QRegularExpression("\\w=\\S")), // no key=value dump
+                         qPrintable(line));
+                blocks[port] << line;
+            }
+            QCOMPARE(blocks.keys(), (QStringList{a, b}));
+            for (const QString& each : {a, b}) {
+                const Run alone =
+                    bench.Q714(command + args({"--format", "text", "--quiet", "--port"}) << each);
+                QStringList expected = QString::fromUtf8(alone.out).split('\n', Qt::SkipEmptyParts);
+                // The time of the readings differs from run to run.
+                if (command.first() == QLatin1String("read"))
+                    for (QStringList* lines : {&expected, &blocks[each]})
+                        for (QString& line : *lines)
+                            line = line.section(' ', 0, 0);
+                QCOMPARE(blocks[each], expected);
+            }
+        }
     }
 };
 
