@@ -116,8 +116,10 @@ int RunCalibrate(CommandContext& c) {
 }
 
 int RunDiag(CommandContext& c) {
-    QJsonObject fields;
-    if (EncoderSignature.FWverMajor == 4) {
+    const bool hasCounters = EncoderSignature.FWverMajor == 4;
+    QJsonObject fields{{"has_counters", hasCounters}};
+    QStringList text;
+    if (hasCounters) {
         ReadingOptions options;
         options.diagnostics = true;
         const Reading reading = TakeReading(options, c.front);
@@ -133,7 +135,11 @@ int RunDiag(CommandContext& c) {
                                   {"safety_margin_rt", counter(d.safetyMarginRt)},
                                   {"safety_margin_per", counter(d.safetyMarginPer)}});
     } else {
-        c.front.Log(QStringLiteral("the diagnostics counters need firmware 4"));
+        const QString firmware = EncoderSignature.FWverStr;
+        text << QStringLiteral("no diagnostics counters (they come with firmware 4%1)")
+                    .arg(firmware.isEmpty()
+                             ? QString()
+                             : QStringLiteral("; this encoder has firmware ") + firmware);
     }
     if (c.request.IsSet("clear-persistent")) {
         ClearPersistentStatus(c.front);
@@ -145,7 +151,6 @@ int RunDiag(CommandContext& c) {
     }
     if (c.request.IsSet("write-access"))
         fields.insert(QStringLiteral("write_access"), ReadWriteAccessStatus(c.front));
-    QStringList text;
     const QJsonObject counters = fields.value(QLatin1String("counters")).toObject();
     for (auto it = counters.begin(); it != counters.end(); ++it)
         text << QStringLiteral("%1 = %2").arg(it.key(), it.value().toVariant().toString());

@@ -428,6 +428,28 @@ private slots:
             }
         }
     }
+
+    // An encoder without the counters says so, in text and in JSON, rather
+    // than giving an empty result.
+    void diagnosticsWithoutCounters() {
+        Bench bench;
+        QVERIFY(!bench.Simulator("sim-1", {"--power-on"}).isEmpty()); // firmware 2
+        const Run text = bench.Q714(args({"diag", "--format", "text", "--quiet"}));
+        QCOMPARE(text.exit, 0);
+        QCOMPARE(text.out, QByteArray("no diagnostics counters (they come with firmware 4; this "
+                                      "encoder has firmware 2.9.1.8812)\n"));
+        const QJsonObject json =
+            onlyDocument(bench.Q714(args({"diag", "--format", "json", "--quiet"})));
+        QCOMPARE(json.value("has_counters"), QJsonValue(false));
+        QVERIFY(!json.contains("counters"));
+
+        Bench four;
+        QVERIFY(!four.Simulator("sim-1", {"--power-on", "--model", "t5-st21"}).isEmpty());
+        const QJsonObject counted =
+            onlyDocument(four.Q714(args({"diag", "--format", "json", "--quiet"})));
+        QCOMPARE(counted.value("has_counters"), QJsonValue(true));
+        QVERIFY(counted.value("counters").toObject().contains("power_cycles"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCliReports)
