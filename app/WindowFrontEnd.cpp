@@ -3,6 +3,7 @@
 #include "AdapterCommands.h"
 #include "Orodja.h"
 #include "Q714_7R_Dravonel_SPI_Main.h"
+#include "Q714_SPI_Dravonel.h"
 
 #include <QThread>
 
@@ -23,6 +24,11 @@ QString TWindowFrontEnd::Words(const SetupCommandProblem& problem) const {
     return QStringLiteral("Problem pri nastavljanju SPI vmesnika: ") +
            QString::fromLatin1(problem.command) + QStringLiteral(" -> ") +
            QString::fromLatin1(problem.reply);
+}
+
+QString TWindowFrontEnd::Words(const UnknownResolution& problem) const {
+    return QStringLiteral("Resolucija \"") + QString::fromLatin1(problem.code) +
+           QStringLiteral("\" ni poznana!");
 }
 
 void TWindowFrontEnd::Wait(int milliseconds) {

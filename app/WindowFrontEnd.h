@@ -14,6 +14,7 @@ public:
     void Alert(const QString& text) override;
     void Inform(const QString& text) override;
     QString Words(const SetupCommandProblem& problem) const override;
+    QString Words(const UnknownResolution& problem) const override;
     void Wait(int milliseconds) override;
     void Pause(int milliseconds) override;
     bool Stopping() const override;

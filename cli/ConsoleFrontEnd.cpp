@@ -2,6 +2,7 @@
 
 #include "AdapterCommands.h"
 #include "Console.h"
+#include "Q714_SPI_Dravonel.h"
 #include "Serial_driver.h"
 
 #include <QStringList>
@@ -57,6 +58,11 @@ QString ConsoleFrontEnd::Words(const SetupCommandProblem& problem) const {
              problem.reply.isEmpty()
                  ? QStringLiteral("no reply")
                  : QStringLiteral("reply: ") + QString::fromLatin1(problem.reply));
+}
+
+QString ConsoleFrontEnd::Words(const UnknownResolution& problem) const {
+    return QStringLiteral("the encoder's resolution code \"%1\" is not known")
+        .arg(QString::fromLatin1(problem.code));
 }
 
 void ConsoleFrontEnd::Wait(int milliseconds) {

@@ -131,9 +131,10 @@ int Session::ConnectEncoder() {
     if (encoder.linkBroken)
         return Fail(ExitLink, QStringLiteral("the link to the adapter broke"));
     if (!encoder.identified)
-        return Fail(ExitEncoder,
-                    QStringLiteral("the encoder did not identify itself: ") +
-                        QString(LastError).replace(QLatin1String("\r\n"), QLatin1String(" ")));
+        return Fail(
+            ExitEncoder,
+            QStringLiteral("the encoder did not identify itself: ") +
+                QString(encoder.problem).replace(QLatin1String("\r\n"), QLatin1String(" ")));
     connected = true;
     if (!serialExpected(adapter.serialNumber) && !serialExpected(EncoderSignature.SerialNumber))
         return Fail(ExitEncoder,

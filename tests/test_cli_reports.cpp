@@ -3,7 +3,10 @@
 // result that says how and why; output that cannot be written is a failure;
 // interrupts never lose a result; the text is English and device text
 // breaks no file.
+#include "AdapterCommands.h"
 #include "CliBench.h"
+#include "ConsoleFrontEnd.h"
+#include "Q714_SPI_Dravonel.h"
 
 #include <QDir>
 #include <QFile>
@@ -427,6 +430,17 @@ private slots:
                 QCOMPARE(blocks[each], expected);
             }
         }
+    }
+
+    // Problems the workflows hand over as values, as q714 words them.
+    void problemsInQ714sWords() {
+        const ConsoleFrontEnd front(true, false);
+        QCOMPARE(front.Words(SetupCommandProblem{"D007", "ERROR"}),
+                 QStringLiteral("the adapter did not take the set-up command D007 (reply: ERROR)"));
+        QCOMPARE(front.Words(SetupCommandProblem{"Ce", {}}),
+                 QStringLiteral("the adapter did not take the set-up command Ce (no reply)"));
+        QCOMPARE(front.Words(UnknownResolution{"15M"}),
+                 QStringLiteral("the encoder's resolution code \"15M\" is not known"));
     }
 
     // An encoder without the counters says so, in text and in JSON, rather

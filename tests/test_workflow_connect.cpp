@@ -91,6 +91,23 @@ private slots:
         QCOMPARE(sim.front.lines.last(), QStringLiteral("Setting: ERROR"));
     }
 
+    // An identification that fails on its resolution code hands the code to
+    // the front end to word, in the log and in the result.
+    void anUnknownResolutionIsWordedByTheFrontEnd() {
+        WorkflowSim sim;
+        sim.Script("j", "73RX712KAN15MDG000\r");
+        const ConnectResult connected = ConnectEncoder({}, sim.front);
+        QVERIFY(!connected.identified);
+        QCOMPARE(connected.problem, QStringLiteral("resolution 15M"));
+        QVERIFY2(sim.front.LogLines().contains(QStringLiteral("resolution 15M")),
+                 qPrintable(sim.front.LogLines().join('\n')));
+        QVERIFY(!sim.front.LogLines().join('\n').contains("Resolucija"));
+
+        sim.Script("j", "\r"); // another failure: worded as the encoder layer has it
+        QCOMPARE(ConnectEncoder({}, sim.front).problem, LastError);
+        QVERIFY(UnknownResolutionCode.isEmpty());
+    }
+
     void setupProblemsAreValues() {
         const QList<SetupCommandProblem> refused = SetupCommandProblems("Ce", 0, "ERROR x\r\x01");
         QCOMPARE(refused.size(), 1);

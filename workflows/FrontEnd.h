@@ -6,6 +6,7 @@
 #include <QString>
 
 struct SetupCommandProblem;
+struct UnknownResolution;
 
 class FrontEnd {
 public:
@@ -20,6 +21,7 @@ public:
     // A problem a workflow hands over as a value, in the front end's own
     // words: the window's are fixed texts, the command line's English.
     virtual QString Words(const SetupCommandProblem& problem) const = 0;
+    virtual QString Words(const UnknownResolution& problem) const = 0;
     // A success the user is told of ("Save data done!"): the window shows it
     // as it shows an alert; a front end may keep it quiet.
     virtual void Inform(const QString& text) = 0;

@@ -5,6 +5,7 @@
 
 #include "AdapterCommands.h"
 #include "FrontEnd.h"
+#include "Q714_SPI_Dravonel.h"
 
 #include <QStringList>
 
@@ -17,6 +18,9 @@ public:
     // workflow handed over rather than how a program words it.
     QString Words(const SetupCommandProblem& problem) const override {
         return QString::fromLatin1(problem.command + " -> " + problem.reply);
+    }
+    QString Words(const UnknownResolution& problem) const override {
+        return QString::fromLatin1("resolution " + problem.code);
     }
     void Wait(int milliseconds) override { waitedMs += milliseconds; }
     void Pause(int milliseconds) override { pausedMs += milliseconds; }
