@@ -136,6 +136,24 @@ private slots:
         QCOMPARE(last.value("exit_class").toString(), exitClass);
     }
 
+    // A port another q714 holds open.
+    void aBusyPortStillWritesOneJsonDocument() {
+        Bench bench;
+        const QString port = bench.Simulator("sim-1", {"--power-on"});
+        QVERIFY(!port.isEmpty());
+        Run busy;
+        bench.During(args({"read", "--follow", "--format", "jsonl", "--quiet", "--port"}) << port,
+                     "\"type\":\"reading\"", [&](QProcess& holder) {
+                         busy = bench.Q714(args({"info", "--format", "json", "--port"}) << port);
+                         holder.terminate();
+                     });
+        QCOMPARE(busy.exit, 3);
+        const QJsonObject result = onlyDocument(busy);
+        QCOMPARE(result.value("exit_class").toString(), QStringLiteral("link"));
+        QCOMPARE(result.value("port").toString(), port);
+        QCOMPARE(result.value("complete"), QJsonValue(false));
+    }
+
     // A result the command built keeps its fields; success says so too.
     void aResultKeepsItsFieldsAndSaysHowItEnded() {
         Bench bench;
