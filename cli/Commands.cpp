@@ -38,7 +38,7 @@ const Dispatch Runners[] = {
     {"run", RunTestRun, CheckRunPlan},
 };
 
-using DevicelessRunner = int (*)(const CliRequest&, ConsoleFrontEnd&);
+using DevicelessRunner = int (*)(const CliRequest&, Output&);
 
 struct DevicelessDispatch {
     const char* name;
@@ -58,6 +58,41 @@ const Dispatch* dispatchOf(const QString& name) {
     return nullptr;
 }
 
+DevicelessRunner devicelessRunnerOf(const QString& name) {
+    for (const DevicelessDispatch& d : DevicelessRunners)
+        if (name == QLatin1String(d.name))
+            return d.run;
+    return nullptr;
+}
+
+int runCommand(const CliRequest& request, ConsoleFrontEnd& front, Output& out, Session& session) {
+    const QString name = QString::fromLatin1(request.command->name);
+    if (!request.command->usesAdapter)
+        return devicelessRunnerOf(name)(request, out);
+    if (const int status = CheckBeforeDevices(request))
+        return status;
+    if (const int status = session.OpenAdapter())
+        return status;
+    if (request.command->connectsEncoder)
+        if (const int status = session.ConnectEncoder())
+            return status;
+    front.FlushCommLog();
+    CommandContext context{request, front, out, session};
+    return dispatchOf(name)->run(context);
+}
+
+// The result of a command that failed before it gave one: the command and,
+// as far as they are known, the port and the devices.
+QJsonObject fallbackResult(const CliRequest& request, const Session& session) {
+    QJsonObject fields;
+    if (!session.Adapter().location.isEmpty())
+        fields = session.DeviceFields();
+    else if (!request.ports.isEmpty())
+        fields.insert(QStringLiteral("port"), request.ports.first());
+    fields.insert(QStringLiteral("command"), QString::fromLatin1(request.command->name));
+    return Output::Tagged(QStringLiteral("result"), fields);
+}
+
 } // namespace
 
 int CheckBeforeDevices(const CliRequest& request) {
@@ -66,26 +101,11 @@ int CheckBeforeDevices(const CliRequest& request) {
 }
 
 int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front) {
-    const QString name = QString::fromLatin1(request.command->name);
-    if (!request.command->usesAdapter) {
-        for (const DevicelessDispatch& d : DevicelessRunners)
-            if (name == QLatin1String(d.name))
-                return d.run(request, front);
-    }
-    if (const int status = CheckBeforeDevices(request))
-        return status;
-    Session session(request, front);
-    if (const int status = session.OpenAdapter())
-        return status;
-    if (request.command->connectsEncoder)
-        if (const int status = session.ConnectEncoder())
-            return status;
-    front.FlushCommLog();
     Output out(request.format, QString::fromLatin1(request.command->itemsKey));
-    CommandContext context{request, front, out, session};
-    const int status = dispatchOf(name)->run(context);
+    Session session(request, front);
+    const int status = runCommand(request, front, out, session);
     front.FlushCommLog();
-    return status;
+    return out.Close(status, fallbackResult(request, session));
 }
 
 QJsonObject ResultOf(CommandContext& c, const QJsonObject& fields) {

@@ -23,7 +23,9 @@ struct CommandContext {
 };
 
 // Runs the command of the request on one device: opens it (and connects the
-// encoder where the command needs it), then the command.
+// encoder where the command needs it), then the command. Its output ends
+// with a result that says how it ended, even when it failed before the
+// device was open.
 int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front);
 
 // Checks what must be right before any device is touched, beyond what the
@@ -32,9 +34,9 @@ int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front);
 int CheckBeforeDevices(const CliRequest& request);
 
 // The commands that need no device.
-int RunScan(const CliRequest& request, ConsoleFrontEnd& front);
-int RunPlanCommand(const CliRequest& request, ConsoleFrontEnd& front);
-int RunRecordsCommand(const CliRequest& request, ConsoleFrontEnd& front);
+int RunScan(const CliRequest& request, Output& out);
+int RunPlanCommand(const CliRequest& request, Output& out);
+int RunRecordsCommand(const CliRequest& request, Output& out);
 int CheckRunPlan(const CliRequest& request);
 int CheckSpi(const CliRequest& request);
 int CheckRead(const CliRequest& request);

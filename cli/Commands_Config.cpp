@@ -14,11 +14,11 @@
 #include "Session.h"
 #include "SettingsMap.h"
 #include "TypedNumber.h"
+#include "WholeFile.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <optional>
 
 namespace {
@@ -214,14 +214,13 @@ int configDump(CommandContext& c) {
         return Fail(ExitEncoder, QStringLiteral("a setting could not be read"));
     const QByteArray document = QJsonDocument(ConfigDocument(settings)).toJson();
     const QString path = c.request.arguments.value(1);
-    if (path.isEmpty()) {
-        std::fwrite(document.constData(), 1, size_t(document.size()), stdout);
+    if (path.isEmpty() || path == QLatin1String("-")) { // the file is the output
+        c.out.Document(document);
         return ExitDone;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(document) != document.size() ||
-        !file.commit())
-        return Fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    QString problem;
+    if (!WriteWholeFile(path, document, problem))
+        return Fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(path, problem));
     c.out.Result(ResultOf(c, {{"file", path}, {"settings", settingsJson(settings)}}),
                  {QStringLiteral("settings saved in ") + path});
     return ExitDone;

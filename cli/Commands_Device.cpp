@@ -47,8 +47,7 @@ QString adapterText(const AdapterIdentity& a) {
 
 } // namespace
 
-int RunScan(const CliRequest& request, ConsoleFrontEnd&) {
-    Output out(request.format, QString::fromLatin1(request.command->itemsKey));
+int RunScan(const CliRequest&, Output& out) {
     QList<BusyPort> busy;
     const QList<AdapterIdentity> adapters = ScanAdapters(&busy);
     for (const AdapterIdentity& adapter : adapters) {
@@ -67,7 +66,7 @@ int RunScan(const CliRequest& request, ConsoleFrontEnd&) {
         Output::Tagged(QStringLiteral("result"), {{"command", "scan"}, {"count", int(count)}});
     out.Result(result, {count == 0 ? QStringLiteral("no adapter found")
                                    : QStringLiteral("%1 adapter(s)").arg(count)});
-    return count == 0 ? ExitLink : ExitDone;
+    return count == 0 ? Fail(ExitLink, QStringLiteral("no adapter found")) : ExitDone;
 }
 
 int RunInfo(CommandContext& c) {
@@ -102,15 +101,13 @@ int RunSpi(CommandContext& c) {
     qint64 clock = 0, delay = 0;
     if (!NumberOption(c, "clock", 0, clock) || !NumberOption(c, "ncs-delay", 0, delay))
         return ExitUsage;
-    bool set = true;
-    if (clock > 0)
-        set = SetSpiClock(int(clock), c.front) && set;
-    if (delay > 0)
-        SetNcsSckDelay(int(delay), c.front);
-    if (clock > 0 && set)
+    const bool clockSet = clock == 0 || SetSpiClock(int(clock), c.front);
+    const bool delaySet = delay == 0 || SetNcsSckDelay(int(delay), c.front);
+    if (clock > 0 && clockSet)
         c.session.RememberSpiClock(int(clock));
-    if (delay > 0)
+    if (delay > 0 && delaySet)
         c.session.RememberNcsSckDelay(int(delay));
+    const bool set = clockSet && delaySet;
     QJsonObject fields;
     if (clock > 0)
         fields.insert(QStringLiteral("clock"), clock);
@@ -118,5 +115,5 @@ int RunSpi(CommandContext& c) {
         fields.insert(QStringLiteral("ncs_delay_us"), delay);
     fields.insert(QStringLiteral("done"), set);
     c.out.Result(ResultOf(c, fields), {set ? QStringLiteral("done") : QStringLiteral("failed")});
-    return set ? ExitDone : ExitLink;
+    return set ? ExitDone : Fail(ExitLink, QStringLiteral("the adapter did not take the setting"));
 }

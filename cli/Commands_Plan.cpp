@@ -116,14 +116,13 @@ int CheckRunPlan(const CliRequest& request) {
     return reportProblems(ReadPlanFile(path), path);
 }
 
-int RunPlanCommand(const CliRequest& request, ConsoleFrontEnd&) {
+int RunPlanCommand(const CliRequest& request, Output& out) {
     if (request.arguments.value(0) != QLatin1String("check") || request.arguments.size() != 2)
         return Fail(ExitUsage, QStringLiteral("plan takes check PLAN.toml"));
     const QString path = request.arguments.value(1);
     const PlanParse parse = ReadPlanFile(path);
     if (const int status = reportProblems(parse, path))
         return status;
-    Output out(request.format);
     out.Result(Output::Tagged(QStringLiteral("result"), {{"command", "plan"},
                                                          {"file", path},
                                                          {"name", parse.plan.name},

@@ -92,6 +92,34 @@ int RunRead(CommandContext& c) {
     return status;
 }
 
+namespace {
+
+// The noise figures as q714 words them, from the values (the window's
+// report is for pasting into its spreadsheets).
+QStringList noiseText(const PositionNoiseResult& result) {
+    const TPositionNoise& n = result.noise;
+    const auto line = [](const char* label, const QString& value) {
+        return QStringLiteral("%1%2").arg(QLatin1String(label), -22).arg(value);
+    };
+    const auto counts = [](double value) { return QString::number(value, 'f', 1); };
+    QStringList lines{
+        line("samples", QString::number(n.Count)),
+        line("min", counts(n.Min)),
+        line("max", counts(n.Max)),
+        line("spread", counts(n.Max - n.Min)),
+        line("mean", counts(n.Mean)),
+        line("6 sigma", counts(6 * n.Sigma)),
+        line("signal level average", result.averageSignalLevel
+                                         ? QString::number(*result.averageSignalLevel, 'f', 1)
+                                         : QStringLiteral("no signal level read"))};
+    if (n.AcrossZero)
+        lines << QStringLiteral("(samples across the zero of the turn taken relative to the "
+                                "first one)");
+    return lines;
+}
+
+} // namespace
+
 int RunNoise(CommandContext& c) {
     qint64 samples = 0;
     if (!NumberOption(c, "samples", PositionNoiseReadings, samples))
@@ -100,16 +128,17 @@ int RunNoise(CommandContext& c) {
     const NoiseRun run =
         MeasureNoise(c.front, int(samples), [&progress](qint64 done) { progress.Step(done); });
     const TPositionNoise& n = run.result.noise;
+    const std::optional<double>& signal = run.result.averageSignalLevel;
     const QJsonObject fields{{"samples", n.Count},
                              {"min", n.Min},
                              {"max", n.Max},
                              {"spread", n.Max - n.Min},
                              {"mean", n.Mean},
                              {"six_sigma", 6 * n.Sigma},
-                             {"signal_level_average", run.result.averageSignalLevel},
+                             {"signal_level_average", signal ? QJsonValue(*signal) : QJsonValue()},
                              {"across_zero", n.AcrossZero},
                              {"complete", n.Count == samples}};
-    c.out.Result(ResultOf(c, fields), run.result.report);
+    c.out.Result(ResultOf(c, fields), noiseText(run.result));
     if (Interrupted())
         return ExitInterrupted;
     return run.readingFailed

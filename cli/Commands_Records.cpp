@@ -10,7 +10,6 @@
 #include "Session.h"
 
 #include <QJsonArray>
-#include <cstdio>
 
 namespace {
 
@@ -81,7 +80,7 @@ QString summaryText(const RecordSummary& s) {
              s.station, s.planName, s.planVersion, s.runId);
 }
 
-int list(const CliRequest& request) {
+int list(const CliRequest& request, Output& out) {
     RecordFilter filter;
     RecordStore store;
     if (const int status = openFiltered(request, filter, store))
@@ -90,7 +89,6 @@ int list(const CliRequest& request) {
     const std::optional<QList<RecordSummary>> found = store.List(filter, problem);
     if (!found)
         return Fail(ExitLink, problem);
-    Output out(request.format, QStringLiteral("records"));
     for (const RecordSummary& summary : *found)
         out.Item(summaryJson(summary), summaryText(summary));
     out.Result(
@@ -134,7 +132,7 @@ QStringList recordText(const RunRecord& r) {
     return text;
 }
 
-int show(const CliRequest& request) {
+int show(const CliRequest& request, Output& out) {
     const QString id = request.arguments.value(1);
     if (id.isEmpty())
         return Fail(ExitUsage, QStringLiteral("records show needs a run id"));
@@ -146,14 +144,13 @@ int show(const CliRequest& request) {
     if (!record) // not there, or a prefix that several ids share
         return Fail(ExitUsage,
                     problem.isEmpty() ? QStringLiteral("no record %1").arg(id) : problem);
-    Output out(request.format);
     out.Result(Output::Tagged(QStringLiteral("result"),
                               {{"command", "records"}, {"record", RecordJson(*record)}}),
                recordText(*record));
     return ExitDone;
 }
 
-int exportRecords(const CliRequest& request) {
+int exportRecords(const CliRequest& request, Output& out) {
     RecordFilter filter;
     RecordStore store;
     if (const int status = openFiltered(request, filter, store))
@@ -165,12 +162,11 @@ int exportRecords(const CliRequest& request) {
     const QByteArray bytes = request.junit                         ? RecordsJunit(*records)
                              : request.format == OutputFormat::Csv ? RecordsCsv(*records)
                                                                    : RecordsJson(*records);
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    out.Document(bytes);
     return ExitDone;
 }
 
-int sync(const CliRequest& request) {
+int sync(const CliRequest& request, Output& out) {
     Outbox outbox;
     QString problem;
     if (!outbox.Open(Outbox::DefaultPath(), problem))
@@ -178,7 +174,6 @@ int sync(const CliRequest& request) {
     const SyncReport report = outbox.Send(request.IsSet("db") ? request.Value("db") : QString());
     for (const QString& line : report.problems)
         Fail(ExitLink, line);
-    Output out(request.format);
     out.Result(Output::Tagged(QStringLiteral("result"), {{"command", "records"},
                                                          {"sent", report.sent},
                                                          {"already_there", report.alreadyThere},
@@ -192,15 +187,16 @@ int sync(const CliRequest& request) {
 
 } // namespace
 
-int RunRecordsCommand(const CliRequest& request, ConsoleFrontEnd&) {
+int RunRecordsCommand(const CliRequest& request, Output& out) {
     const QString action = request.arguments.value(0);
     if (action == QLatin1String("list"))
-        return list(request);
+        return list(request, out);
+    out.SetItemsKey({}); // the other actions have no items
     if (action == QLatin1String("show"))
-        return show(request);
+        return show(request, out);
     if (action == QLatin1String("export"))
-        return exportRecords(request);
+        return exportRecords(request, out);
     if (action == QLatin1String("sync"))
-        return sync(request);
+        return sync(request, out);
     return Fail(ExitUsage, QStringLiteral("records takes list, show ID, export or sync"));
 }

@@ -15,6 +15,7 @@
 #include "SelfCalibration.h"
 #include "Session.h"
 #include "Ulvax_konstante.h"
+#include "WholeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,7 +23,6 @@
 #include <QJsonArray>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 namespace {
 
@@ -39,14 +39,6 @@ QJsonObject panelsJson(const SelfCalReport& report) {
             panels.insert(QLatin1String(PanelNames[panel]), *signal != SelfCalSignal::Off);
     }
     return panels;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes, QString& reason) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    reason = file.errorString();
-    return false;
 }
 
 // The chart is drawn by a helper beside the program, so that q714 itself
@@ -138,8 +130,10 @@ int RunDiag(CommandContext& c) {
     if (c.request.ChangesDevice() &&
         !Confirm(c, QStringLiteral("Run the diagnostics actions on the encoder?")))
         return ExitUsage;
-    QJsonObject fields;
-    if (EncoderSignature.FWverMajor == 4) {
+    const bool hasCounters = EncoderSignature.FWverMajor == 4;
+    QJsonObject fields{{"has_counters", hasCounters}};
+    QStringList text;
+    if (hasCounters) {
         ReadingOptions options;
         options.diagnostics = true;
         const Reading reading = TakeReading(options, c.front);
@@ -155,7 +149,11 @@ int RunDiag(CommandContext& c) {
                                   {"safety_margin_rt", counter(d.safetyMarginRt)},
                                   {"safety_margin_per", counter(d.safetyMarginPer)}});
     } else {
-        c.front.Log(QStringLiteral("the diagnostics counters need firmware 4"));
+        const QString firmware = EncoderSignature.FWverStr;
+        text << QStringLiteral("no diagnostics counters (they come with firmware 4%1)")
+                    .arg(firmware.isEmpty()
+                             ? QString()
+                             : QStringLiteral("; this encoder has firmware ") + firmware);
     }
     if (c.request.IsSet("clear-persistent")) {
         ClearPersistentStatus(c.front);
@@ -167,7 +165,6 @@ int RunDiag(CommandContext& c) {
     }
     if (c.request.IsSet("write-access"))
         fields.insert(QStringLiteral("write_access"), ReadWriteAccessStatus(c.front));
-    QStringList text;
     const QJsonObject counters = fields.value(QLatin1String("counters")).toObject();
     for (auto it = counters.begin(); it != counters.end(); ++it)
         text << QStringLiteral("%1 = %2").arg(it.key(), it.value().toVariant().toString());
@@ -203,7 +200,7 @@ int RunErrorMap(CommandContext& c) {
             continue;
         const QString path = c.request.Value(option);
         const bool written = QLatin1String(option) == QLatin1String("csv")
-                                 ? writeFile(path, csv, reason)
+                                 ? WriteWholeFile(path, csv, reason)
                                  : writeChart(csv, path, reason);
         if (!written)
             return Fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(path, reason));

@@ -1,6 +1,8 @@
 #include "ConsoleFrontEnd.h"
 
+#include "AdapterCommands.h"
 #include "Console.h"
+#include "Q714_SPI_Dravonel.h"
 #include "Serial_driver.h"
 
 #include <QStringList>
@@ -43,6 +45,24 @@ void ConsoleFrontEnd::Log(const QString& line) {
 void ConsoleFrontEnd::Alert(const QString& text) {
     FlushCommLog();
     writeLine(QStringLiteral("q714: ") + text); // problems show even with --quiet
+}
+
+// The command's own result says it was done; this is a log line.
+void ConsoleFrontEnd::Inform(const QString& text) {
+    Log(text);
+}
+
+QString ConsoleFrontEnd::Words(const SetupCommandProblem& problem) const {
+    return QStringLiteral("the adapter did not take the set-up command %1 (%2)")
+        .arg(QString::fromLatin1(problem.command),
+             problem.reply.isEmpty()
+                 ? QStringLiteral("no reply")
+                 : QStringLiteral("reply: ") + QString::fromLatin1(problem.reply));
+}
+
+QString ConsoleFrontEnd::Words(const UnknownResolution& problem) const {
+    return QStringLiteral("the encoder's resolution code \"%1\" is not known")
+        .arg(QString::fromLatin1(problem.code));
 }
 
 void ConsoleFrontEnd::Wait(int milliseconds) {

@@ -1,6 +1,7 @@
 #pragma once
-// The command line as the workflows' front-end: log lines and alerts go to
-// standard error (the communication log with them, when asked for), waits
+// The command line as the workflows' front-end: log lines, news of a success
+// and alerts go to standard error (the communication log with them, when
+// asked for; --quiet keeps all but the alerts back), waits
 // sleep and end early on Ctrl+C or at a deadline (a test step's time-out).
 
 #include "FrontEnd.h"
@@ -16,6 +17,9 @@ public:
 
     void Log(const QString& line) override;
     void Alert(const QString& text) override;
+    void Inform(const QString& text) override;
+    QString Words(const SetupCommandProblem& problem) const override;
+    QString Words(const UnknownResolution& problem) const override;
     void Wait(int milliseconds) override;
     void Pause(int milliseconds) override;
     bool Stopping() const override;

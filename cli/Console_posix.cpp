@@ -2,6 +2,7 @@
 #include "Console.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 
@@ -9,29 +10,41 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
-void onSignal(int signal) {
-    if (interrupted.exchange(true))
-        ::_exit(128 + signal); // asked twice: stop now
+// Every stop asks the same: stop at the next step. A second one (Ctrl+C
+// pressed again, `timeout -s INT`, a stop that reaches a child of several
+// devices both from its process group and from its parent) must not cost the
+// result, so none ends the program on the spot. Standard output closed by
+// its reader (SIGPIPE, `q714 run ... | head`) stops it the same way, so a
+// test run still keeps its record instead of dying on the next write.
+void onStop(int) {
+    interrupted.store(true);
 }
 
-// Standard output closed by its reader (`q714 run ... | head`): the command
-// stops at its next step as if interrupted, so a test run still keeps its
-// record, instead of dying on the next write. Never counts as a second stop.
-void onBrokenPipe(int) {
-    interrupted.store(true);
+sigset_t interruptSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
 }
 
 } // namespace
 
 void CatchInterrupts() {
     struct sigaction action = {};
-    action.sa_handler = onSignal;
+    action.sa_handler = onStop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART: a blocking wait returns at once
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    action.sa_handler = onBrokenPipe;
     sigaction(SIGPIPE, &action, nullptr);
+    const sigset_t held = interruptSignals(); // a stop held back since the start arrives now
+    sigprocmask(SIG_UNBLOCK, &held, nullptr);
+}
+
+void HoldInterruptsUntilCaught() {
+    const sigset_t held = interruptSignals();
+    sigprocmask(SIG_BLOCK, &held, nullptr);
 }
 
 bool Interrupted() {
@@ -40,6 +53,19 @@ bool Interrupted() {
 
 void RequestInterrupt() {
     interrupted.store(true);
+}
+
+int WriteAllToStandardOutput(const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t written = ::write(STDOUT_FILENO, data, size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return errno;
+        data += written;
+        size -= written;
+    }
+    return 0;
 }
 
 bool StdinIsTerminal() {

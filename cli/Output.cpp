@@ -1,5 +1,7 @@
 #include "Output.h"
 
+#include "ExitStatus.h"
+#include "Failure.h"
 #include "OutputWriter.h"
 
 #include <QJsonArray>
@@ -13,8 +15,7 @@ QByteArray compact(const QJsonObject& object) {
 }
 
 void writeOut(const QByteArray& bytes) {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    WriteStandardOutput(bytes);
 }
 
 // Flattens nested objects into "outer.inner" keys; arrays become their
@@ -77,9 +78,14 @@ class OutputFormatter {
 public:
     // A command without an items key has no items; should it report some,
     // they go under "items".
-    OutputFormatter(OutputFormat format, const QString& itemsKey)
-        : format(format), itemsKey(itemsKey.isEmpty() ? QStringLiteral("items") : itemsKey),
-          emptyItemsShown(!itemsKey.isEmpty()) {}
+    OutputFormatter(OutputFormat format, const QString& itemsKey) : format(format) {
+        SetItemsKey(itemsKey);
+    }
+
+    void SetItemsKey(const QString& key) {
+        itemsKey = key.isEmpty() ? QStringLiteral("items") : key;
+        emptyItemsShown = !key.isEmpty();
+    }
 
     QByteArray Item(const OutputItem& item) {
         switch (format) {
@@ -123,10 +129,12 @@ public:
         return {};
     }
 
-    QByteArray Finish() {
-        if (format != OutputFormat::Json || !documentOpen || resultWritten)
+    // The result at the close: one the command gave, or else one when it
+    // failed or left a json document open.
+    QByteArray Close(const QJsonObject& result, const QStringList& text, bool given, bool failed) {
+        if (!given && !failed && !documentOpen)
             return {};
-        return Result(Output::Tagged(QStringLiteral("result"), {{"complete", false}}), {});
+        return Result(result, text);
     }
 
 private:
@@ -192,7 +200,12 @@ Output::Output(OutputFormat format, const QString& itemsKey)
     : format(format), formatter(std::make_unique<OutputFormatter>(format, itemsKey)) {}
 
 Output::~Output() {
-    Finish();
+    drain(); // closed or not, what was handed over is written
+}
+
+void Output::SetItemsKey(const QString& itemsKey) {
+    Q_ASSERT(!writer); // nothing reported yet
+    formatter->SetItemsKey(itemsKey);
 }
 
 QJsonObject Output::Tagged(const QString& type, const QJsonObject& fields) {
@@ -229,15 +242,42 @@ void Output::Progress(const QString& operation, qint64 done, qint64 total) {
 }
 
 void Output::Result(const QJsonObject& result, const QStringList& text) {
-    push([result, text](OutputFormatter& f) { return f.Result(result, text); });
+    pending = PendingResult{result, text};
+}
+
+void Output::Document(const QByteArray& bytes) {
+    documentWritten = true;
+    push([bytes](OutputFormatter&) { return bytes; });
     drain();
 }
 
-void Output::Finish() {
-    if (!writer) // nothing written: nothing to close
-        return;
-    push([](OutputFormatter& f) { return f.Finish(); });
+int Output::Close(int status, const QJsonObject& fallback) {
+    if (documentWritten) { // the command's own document is the output
+        drain();
+        return finalStatus(status);
+    }
+    const bool given = pending.has_value();
+    const QJsonObject result = WithOutcome(given ? pending->result : fallback, status);
+    const QStringList text = given ? pending->text : QStringList();
+    const bool failed = status != ExitDone;
+    push([=](OutputFormatter& f) { return f.Close(result, text, given, failed); });
     drain();
+    return finalStatus(status);
+}
+
+int Output::finalStatus(int status) {
+    return StandardOutputFailed() ? ExitFile : status;
+}
+
+QJsonObject Output::WithOutcome(QJsonObject result, int status) {
+    const bool finished = status == ExitDone || status == ExitCheckFailed;
+    result.insert(QStringLiteral("complete"),
+                  finished && result.value(QLatin1String("complete")).toBool(true));
+    const QJsonObject outcome = OutcomeFields(status);
+    for (auto it = outcome.begin(); it != outcome.end(); ++it)
+        if (!result.contains(it.key())) // a command's own message stays
+            result.insert(it.key(), it.value());
+    return result;
 }
 
 void Output::WriteDocuments(OutputFormat format, const QList<QJsonObject>& documents) {

@@ -1,12 +1,47 @@
 #include "OutputWriter.h"
 
+#include "Console.h"
+#include "ExitStatus.h"
+#include "Failure.h"
+
+#include <QString>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <cstdio>
+#include <cstring>
 
 namespace {
+
 constexpr auto FlushEvery = std::chrono::milliseconds(20);
 constexpr std::size_t MaxQueued = 2048; // a tenth of a second of readings
+
+enum class StandardOutput { Open, ClosedByReader, Failed };
+std::atomic<StandardOutput> standardOutput{StandardOutput::Open};
+std::mutex standardOutputLock; // whole writes, whichever thread writes
+
 } // namespace
+
+bool WriteStandardOutput(const QByteArray& bytes) {
+    std::lock_guard<std::mutex> lock(standardOutputLock);
+    if (standardOutput != StandardOutput::Open)
+        return false;
+    const int error = WriteAllToStandardOutput(bytes.constData(), bytes.size());
+    if (error == 0)
+        return true;
+    if (error == EPIPE) {
+        standardOutput = StandardOutput::ClosedByReader;
+    } else {
+        standardOutput = StandardOutput::Failed;
+        Fail(ExitFile,
+             QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(error)));
+    }
+    RequestInterrupt();
+    return false;
+}
+
+bool StandardOutputFailed() {
+    return standardOutput == StandardOutput::Failed;
+}
 
 OutputWriter::OutputWriter() : thread([this] { run(); }) {}
 
@@ -61,8 +96,6 @@ void OutputWriter::run() {
 }
 
 void OutputWriter::writeOut(const QByteArray& bytes) {
-    if (bytes.isEmpty())
-        return;
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    if (!bytes.isEmpty())
+        WriteStandardOutput(bytes);
 }

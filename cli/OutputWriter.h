@@ -12,6 +12,15 @@
 #include <mutex>
 #include <thread>
 
+// Writes `bytes` to standard output whole. A reader that closed it (EPIPE)
+// stops the command as Ctrl+C does; any other error (a full disk) is a
+// failure, said once with the system's reason, that stops the command too.
+// After either, nothing more is written. False when the bytes were not.
+bool WriteStandardOutput(const QByteArray& bytes);
+// Whether writing standard output failed other than by a closed pipe: the
+// command then exits with ExitFile.
+bool StandardOutputFailed();
+
 class OutputWriter {
 public:
     using Task = std::function<QByteArray()>;

@@ -137,7 +137,8 @@ StepResult spi(CommandContext& c, const PlanStep& step, PlanRunState&) {
                                  lastError());
     c.session.RememberSpiClock(int(step.Integer("clock")));
     if (step.Has("ncs_delay_us")) {
-        SetNcsSckDelay(int(step.Integer("ncs_delay_us")), c.front);
+        if (!SetNcsSckDelay(int(step.Integer("ncs_delay_us")), c.front))
+            return StepResult::Error(QStringLiteral("the adapter did not take the NCS-SCK delay"));
         c.session.RememberNcsSckDelay(int(step.Integer("ncs_delay_us")));
     }
     return {};
@@ -296,8 +297,9 @@ StepResult noise(CommandContext& c, const PlanStep& step, PlanRunState&) {
             EncoderPosition.ErrComm < 0);
     StepResult result;
     result.values << qMakePair(Measure::SpreadCounts, n.Max - n.Min)
-                  << qMakePair(Measure::SixSigmaCounts, 6 * n.Sigma)
-                  << qMakePair(Measure::SignalLevelAverage, run.result.averageSignalLevel);
+                  << qMakePair(Measure::SixSigmaCounts, 6 * n.Sigma);
+    if (run.result.averageSignalLevel) // none read: no value, rather than a false 0
+        result.values << qMakePair(Measure::SignalLevelAverage, *run.result.averageSignalLevel);
     result.message = QStringLiteral("%1 sample(s)").arg(n.Count);
     return result;
 }

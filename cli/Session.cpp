@@ -9,7 +9,6 @@
 
 #include <QFileInfo>
 #include <QJsonArray>
-#include <cstdio>
 
 namespace {
 
@@ -55,12 +54,6 @@ QString adapterList(const QList<AdapterIdentity>& adapters, const QList<BusyPort
 }
 
 } // namespace
-
-int Fail(int status, const QString& message) {
-    std::fprintf(stderr, "q714: %s\n", qPrintable(message));
-    std::fflush(stderr);
-    return status;
-}
 
 int ResolvePorts(QStringList& ports) {
     QStringList locations, devices;
@@ -198,9 +191,10 @@ int Session::ConnectEncoder() {
     if (encoder.linkBroken)
         return Fail(ExitLink, QStringLiteral("the link to the adapter broke"));
     if (!encoder.identified)
-        return Fail(ExitEncoder,
-                    QStringLiteral("the encoder did not identify itself: ") +
-                        QString(LastError).replace(QLatin1String("\r\n"), QLatin1String(" ")));
+        return Fail(
+            ExitEncoder,
+            QStringLiteral("the encoder did not identify itself: ") +
+                QString(encoder.problem).replace(QLatin1String("\r\n"), QLatin1String(" ")));
     connected = true;
     if (serialExpected(adapter.serialNumber) || serialExpected(EncoderSignature.SerialNumber))
         return ExitDone;

@@ -6,13 +6,11 @@
 #include "AdapterWorkflows.h"
 #include "CommandLine.h"
 #include "Connect.h"
+#include "Failure.h"
 
 #include <QJsonObject>
 
 class ConsoleFrontEnd;
-
-// Writes "q714: <message>" to standard error and returns `status`.
-int Fail(int status, const QString& message);
 
 // Turns every --port into the location it names: a path as given, the name
 // the adapter search shows for a port, or an adapter's serial number (found

@@ -1,9 +1,13 @@
 #include "SeveralDevices.h"
 
 #include "AdapterWorkflows.h"
+#include "Commands.h"
 #include "Console.h"
+#include "ConsoleFrontEnd.h"
 #include "ExitStatus.h"
 #include "Output.h"
+#include "OutputWriter.h"
+#include "Serial_driver.h"
 #include "Session.h"
 
 #include <QCoreApplication>
@@ -13,15 +17,20 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace {
 
 constexpr int InterruptCheckMs = 50;
 
-// The command line for one device: the same, but for one port and with
-// JSON lines out.
-QStringList childArguments(const QStringList& arguments, const QString& port) {
-    QStringList child;
+// The command line for one device: the same, but for one port, and its
+// output as text for text, else as JSON lines to gather.
+QStringList childArguments(const QStringList& arguments, const QString& port, OutputFormat format) {
+    const QString childFormat =
+        format == OutputFormat::Text ? QStringLiteral("text") : QStringLiteral("jsonl");
+    // In front of the user's own arguments, which may hold a "--".
+    QStringList child{QStringLiteral("--port"), port, QStringLiteral("--format"), childFormat,
+                      QStringLiteral("--child")};
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& a = arguments[i];
         if (a == QLatin1String("--port") || a == QLatin1String("--format")) {
@@ -33,8 +42,7 @@ QStringList childArguments(const QStringList& arguments, const QString& port) {
             continue;
         child << a;
     }
-    return child << QStringLiteral("--port") << port << QStringLiteral("--format")
-                 << QStringLiteral("jsonl") << QStringLiteral("--child");
+    return child;
 }
 
 struct Child {
@@ -44,44 +52,46 @@ struct Child {
     QByteArray pendingErr;
     QList<QJsonObject> items;
     QJsonObject result;
-    QStringList textLines;
+    int exit = ExitLink; // until it ends normally
 };
 
-void writeOut(const QByteArray& line) {
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+// The result of a device whose process gave none (it died): its port and
+// how it ended.
+QJsonObject missingResult(const CliRequest& request, const Child& child) {
+    return Output::WithOutcome(
+        Output::Tagged(
+            QStringLiteral("result"),
+            {{"command", QString::fromLatin1(request.command->name)},
+             {"port", child.port},
+             {"message", QStringLiteral("the device's process ended without a result")}}),
+        child.exit);
 }
 
-QString itemText(const QJsonObject& item) {
-    QStringList parts;
-    for (auto it = item.begin(); it != item.end(); ++it)
-        if (it.key() != QLatin1String("schema_version") && it.key() != QLatin1String("type") &&
-            it.key() != QLatin1String("port"))
-            parts << it.key() + QLatin1Char('=') +
-                         (it.value().isObject() || it.value().isArray()
-                              ? QString::fromUtf8(QJsonDocument::fromVariant(it.value().toVariant())
-                                                      .toJson(QJsonDocument::Compact))
-                              : it.value().toVariant().toString());
-    return parts.join(QLatin1Char(' '));
+void writeOut(const QByteArray& line) {
+    WriteStandardOutput(line + '\n');
+}
+
+// The header line of a device's text block.
+QByteArray headerLine(const Child& child) {
+    return QStringLiteral("== %1 ==").arg(child.port).toUtf8();
 }
 
 class Gatherer {
 public:
-    explicit Gatherer(OutputFormat format) : format(format) {}
+    explicit Gatherer(const CliRequest& request) : request(request), format(request.format) {}
 
     void Line(Child& child, const QByteArray& line) {
+        if (format == OutputFormat::Text) {
+            textLine(child, line);
+            return;
+        }
         QJsonObject object = QJsonDocument::fromJson(line).object();
         if (object.isEmpty())
             return;
         object.insert(QStringLiteral("port"), child.port);
         const QString type = object.value(QLatin1String("type")).toString();
-        if (format == OutputFormat::JsonLines) {
+        if (format == OutputFormat::JsonLines)
             writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
-        } else if (format == OutputFormat::Text && type != QLatin1String("result") &&
-                   type != QLatin1String("progress")) {
-            writeOut(QStringLiteral("[%1] %2").arg(child.port, itemText(object)).toUtf8());
-        }
         if (type == QLatin1String("result"))
             child.result = object;
         else if (type != QLatin1String("progress"))
@@ -89,21 +99,21 @@ public:
     }
 
     void Finish(const QList<std::shared_ptr<Child>>& children) {
-        if (format == OutputFormat::JsonLines)
-            return;
-        if (format == OutputFormat::Text) {
+        if (format == OutputFormat::JsonLines) {
             for (const auto& child : children)
-                writeOut(
-                    QStringLiteral("[%1] %2").arg(child->port, itemText(child->result)).toUtf8());
+                if (child->result.isEmpty())
+                    writeOut(QJsonDocument(missingResult(request, *child))
+                                 .toJson(QJsonDocument::Compact));
             return;
         }
+        if (format == OutputFormat::Text)
+            return; // written as the lines came
         QList<QJsonObject> documents;
         QList<QJsonObject> items;
         for (const auto& child : children) {
             QJsonObject document = child->result;
             if (document.isEmpty())
-                document = Output::Tagged(QStringLiteral("result"),
-                                          {{"port", child->port}, {"complete", false}});
+                document = missingResult(request, *child);
             if (!child->items.isEmpty()) {
                 QJsonArray array;
                 for (const QJsonObject& item : child->items)
@@ -114,16 +124,27 @@ public:
             items << child->items;
         }
         if (format == OutputFormat::Csv && !items.isEmpty()) {
-            const QByteArray csv = Output::CsvOf(items);
-            std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout);
-            std::fflush(stdout);
+            WriteStandardOutput(Output::CsvOf(items));
             return;
         }
         Output::WriteDocuments(format, documents);
     }
 
 private:
+    // A device's lines as it prints them on its own, under a header naming
+    // its port; the header comes again when another device's lines came in
+    // between.
+    void textLine(const Child& child, const QByteArray& line) {
+        if (textFrom != &child) {
+            writeOut(headerLine(child));
+            textFrom = &child;
+        }
+        writeOut(line);
+    }
+
+    const CliRequest& request;
     OutputFormat format;
+    const Child* textFrom = nullptr; // whose lines came last
 };
 
 void takeLines(QByteArray& pending, const QByteArray& bytes,
@@ -139,19 +160,50 @@ void takeLines(QByteArray& pending, const QByteArray& bytes,
 QStringList portsOf(const CliRequest& request) {
     if (!request.allAdapters)
         return request.ports;
+    // A port another program holds is one of every adapter all the same: its
+    // device reports it in use rather than being left out unseen.
+    QList<BusyPort> busy;
     QStringList ports;
-    for (const AdapterIdentity& adapter : ScanAdapters())
+    for (const AdapterIdentity& adapter : ScanAdapters(&busy))
         ports << adapter.location;
+    for (const BusyPort& port : busy)
+        ports << port.candidate.location;
     return ports;
+}
+
+// A failure before any device ran: its result, in the format of the
+// devices' documents.
+int failedBeforeDevices(const CliRequest& request, int status) {
+    const QJsonObject result = Output::WithOutcome(
+        Output::Tagged(QStringLiteral("result"),
+                       {{"command", QString::fromLatin1(request.command->name)}}),
+        status);
+    if (request.format != OutputFormat::Text)
+        Output::WriteDocuments(request.format, {result});
+    return status;
+}
+
+int runOnOne(const CliRequest& request) {
+    ConsoleFrontEnd front(request.quiet, request.logComms);
+    const int status = RunOnDevice(request, front);
+    CloseCOMPort();
+    return status;
 }
 
 } // namespace
 
 int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments) {
-    const QStringList ports = portsOf(request);
+    if (const int status = CheckBeforeDevices(request))
+        return failedBeforeDevices(request, status);
+    CliRequest resolved = request;
+    if (const int status = ResolvePorts(resolved.ports))
+        return failedBeforeDevices(request, status);
+    if (!request.allAdapters && resolved.ports.size() == 1) // one port, named twice
+        return runOnOne(resolved);
+    const QStringList ports = portsOf(resolved);
     if (ports.isEmpty())
-        return Fail(ExitLink, QStringLiteral("no adapter found"));
-    Gatherer gatherer(request.format);
+        return failedBeforeDevices(request, Fail(ExitLink, QStringLiteral("no adapter found")));
+    Gatherer gatherer(request);
     QList<std::shared_ptr<Child>> children;
     int running = 0;
     int status = ExitDone;
@@ -174,13 +226,16 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
                           std::fflush(stderr);
                       });
         });
-        QObject::connect(
-            process, &QProcess::finished, [&running, &status](int code, QProcess::ExitStatus exit) {
-                status = WorseExit(status, exit == QProcess::NormalExit ? code : ExitLink);
-                if (--running == 0)
-                    QCoreApplication::quit();
-            });
-        process->start(QCoreApplication::applicationFilePath(), childArguments(arguments, port));
+        QObject::connect(process, &QProcess::finished,
+                         [&running, &status, c](int code, QProcess::ExitStatus exit) {
+                             c->exit = exit == QProcess::NormalExit ? code : ExitLink;
+                             status = WorseExit(status, c->exit);
+                             if (--running == 0)
+                                 QCoreApplication::quit();
+                         });
+        process->setChildProcessModifier(HoldInterruptsUntilCaught);
+        process->start(QCoreApplication::applicationFilePath(),
+                       childArguments(arguments, port, request.format));
         if (!process->waitForStarted()) {
             status =
                 WorseExit(status, Fail(ExitLink, QStringLiteral("cannot start for %1").arg(port)));
@@ -189,7 +244,9 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
         ++running;
         children << child;
     }
-    // A stop asked of this process alone (SIGTERM) reaches the children too.
+    // A stop asked of this process alone (SIGTERM) reaches the children too;
+    // one that reached them already (Ctrl+C to the process group) costs them
+    // nothing more.
     QTimer watch;
     bool forwarded = false;
     QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -204,9 +261,13 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
         QCoreApplication::exec();
     for (const auto& child : children) {
         child->process->waitForFinished();
-        takeLines(child->pendingOut, child->process->readAllStandardOutput() + '\n',
+        takeLines(child->pendingOut, child->process->readAllStandardOutput(),
                   [&](const QByteArray& line) { gatherer.Line(*child, line); });
+        if (!child->pendingOut.isEmpty()) // a last line without its end
+            gatherer.Line(*child, std::exchange(child->pendingOut, {}));
     }
     gatherer.Finish(children);
+    if (StandardOutputFailed())
+        return ExitFile;
     return Interrupted() ? WorseExit(status, ExitInterrupted) : status;
 }

@@ -1,13 +1,15 @@
 // q714-chart: draws an error map, read as the error-map file from standard
 // input, as a line chart into the PNG file named on the command line. q714
 // runs it for `errormap --png`, so that q714 itself links no graphics.
+#include "WholeFile.h"
+
+#include <QBuffer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointF>
-#include <QSaveFile>
 #include <QTextStream>
 #include <algorithm>
 #include <cmath>
@@ -140,9 +142,14 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "q714-chart: %s\n", qPrintable(problem));
         return 1;
     }
-    QSaveFile file(QString::fromLocal8Bit(argv[1]));
-    if (!file.open(QIODevice::WriteOnly) || !draw(map).save(&file, "PNG") || !file.commit()) {
-        std::fprintf(stderr, "%s\n", qPrintable(file.errorString()));
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !draw(map).save(&buffer, "PNG")) {
+        std::fprintf(stderr, "q714-chart: the chart could not be drawn\n");
+        return 1;
+    }
+    if (!WriteWholeFile(QString::fromLocal8Bit(argv[1]), png, problem)) {
+        std::fprintf(stderr, "%s\n", qPrintable(problem));
         return 1;
     }
     return 0;

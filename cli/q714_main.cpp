@@ -13,10 +13,10 @@
 #include <QCoreApplication>
 
 int main(int argc, char* argv[]) {
+    CatchInterrupts(); // first: a stop from the start on is a stop, never a kill
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("q714"));
     QCoreApplication::setApplicationVersion(OwnVersionText());
-    CatchInterrupts();
     // A script's reading goes on after one late reply, and never takes a
     // reply that is no frame for position 0.
     SerialTimeoutRetries = 1;
@@ -25,14 +25,9 @@ int main(int argc, char* argv[]) {
     CliRequest request;
     if (const int status = ParseCommandLine(app.arguments(), parser, request); status >= 0)
         return status;
-    if (request.command->usesAdapter && !request.child) {
-        if (const int status = CheckBeforeDevices(request))
-            return status;
-        if (const int status = ResolvePorts(request.ports))
-            return status;
-        if (request.ports.size() > 1 || request.allAdapters)
-            return RunOnSeveralDevices(request, app.arguments());
-    }
+    if (request.command->usesAdapter && !request.child &&
+        (request.ports.size() > 1 || request.allAdapters))
+        return RunOnSeveralDevices(request, app.arguments());
     ConsoleFrontEnd front(request.quiet, request.logComms);
     const int status = RunOnDevice(request, front);
     CloseCOMPort();

@@ -105,6 +105,16 @@ extern bool Present_U4_RUNTIME_LOG;
 // probes the optional registers and reads serial number and firmware version
 // into EncoderSignature.
 bool Dravonel_ReadEncoderSignature();
+
+// An identification whose resolution code the tables do not know, as a
+// value: LastError holds the window's words for it, and other programs word
+// it themselves.
+struct UnknownResolution {
+    QByteArray code; // characters 11 to 13 of the identification
+};
+// Set by an identification that failed on its resolution code; empty after
+// any other.
+extern QByteArray UnknownResolutionCode;
 // Probes the optional registers of the installed map, sets the Present_ flags
 // and settles the sizes of the firmware-version registers.
 bool Dravonel_CheckPresenceOfRegisters();

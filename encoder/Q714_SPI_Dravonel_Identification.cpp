@@ -22,6 +22,7 @@ QString latin1(const QByteArray& text) {
 }
 
 void clearIdentity() {
+    UnknownResolutionCode.clear();
     EncoderSignature.SerialNumber.clear();
     EncoderSignature.PartNumber.clear();
     EncoderSignature.SerialDecoded.clear();
@@ -100,6 +101,7 @@ bool identifyResolution(const QByteArray& reply) {
     STbits = 1;
     STcounts = 1;
     MTbits = 0;
+    UnknownResolutionCode = code;
     LastError = "Resolucija \"" + latin1(code) + "\" ni poznana!";
     return false;
 }

@@ -13,6 +13,7 @@ QString LastError;
 std::array<quint8, 4> RegData = {0, 0, 0, 0};
 
 quint8 EncoderType = 0;
+QByteArray UnknownResolutionCode;
 quint8 DravonelVersion = 0;
 qint32 STbits = 0;
 qint32 STcounts = 0;
@@ -110,6 +111,7 @@ void resetEncoderKind() {
     STcounts = 0;
     STmask = 0;
     MTbits = 0;
+    UnknownResolutionCode.clear();
 }
 
 } // namespace

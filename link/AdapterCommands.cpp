@@ -10,12 +10,10 @@ QByteArray NcsSckDelayCommand(int microseconds) {
     return "D" + IntToStrZero(microseconds, 3);
 }
 
-QStringList SetupCommandProblems(const QByteArray& command, qint32 result,
-                                 const QByteArray& reply) {
-    const QString problem = QStringLiteral("Problem pri nastavljanju SPI vmesnika: ") +
-                            QString::fromLatin1(command) + QStringLiteral(" -> ") +
-                            QString::fromLatin1(KeepPrintable(reply));
-    QStringList problems;
+QList<SetupCommandProblem> SetupCommandProblems(const QByteArray& command, qint32 result,
+                                                const QByteArray& reply) {
+    const SetupCommandProblem problem{command, KeepPrintable(reply)};
+    QList<SetupCommandProblem> problems;
     if (result != 0)
         problems << problem;
     if (reply.toUpper().contains("ERROR"))

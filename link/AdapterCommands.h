@@ -3,7 +3,7 @@
 // and CRC mode. Commands carry no terminator; every reply ends with CR.
 
 #include <QByteArray>
-#include <QStringList>
+#include <QList>
 
 namespace AdapterCommand {
 inline const QByteArray Supply5V = "V5";
@@ -26,6 +26,14 @@ QByteArray SpiClockCommand(int setting);
 // "D001" to "D900": microseconds between chip select and the first clock.
 QByteArray NcsSckDelayCommand(int microseconds);
 
-// The problems of a set-up command's exchange, as the texts to report: one
-// for a failed exchange and one more for a reply that contains "ERROR".
-QStringList SetupCommandProblems(const QByteArray& command, qint32 result, const QByteArray& reply);
+// A set-up command whose exchange failed or whose reply says ERROR, as a
+// value rather than a sentence: each program words it in its own texts.
+struct SetupCommandProblem {
+    QByteArray command;
+    QByteArray reply; // printable characters only; empty when none came
+};
+
+// The problems of a set-up command's exchange: one for a failed exchange and
+// one more for a reply that contains "ERROR".
+QList<SetupCommandProblem> SetupCommandProblems(const QByteArray& command, qint32 result,
+                                                const QByteArray& reply);

@@ -23,7 +23,7 @@ bool WritePortNow(QSerialPort& port, const QByteArray& bytes, int timeoutMs) {
             return false;
         const qint64 left = timeoutMs - clock.elapsed();
         pollfd room{fd, POLLOUT, 0};
-        if (left <= 0 || ::poll(&room, 1, int(left)) < 0) {
+        if (left <= 0 || (::poll(&room, 1, int(left)) < 0 && errno != EINTR)) {
             errno = left <= 0 ? ETIMEDOUT : errno;
             return false;
         }

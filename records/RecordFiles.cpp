@@ -15,13 +15,11 @@
 
 namespace {
 
-// A station or serial as one folder or file name part: never empty and
-// never "." or "..", whatever a device or a user called it.
+// A station or serial as one folder or file name part: never empty, never
+// hidden and never "." or "..", whatever a device or a user called it.
 QString namePart(const QString& text) {
     const QString part = SafeFileNamePart(text).trimmed();
-    if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-        return QStringLiteral("unknown");
-    return part;
+    return part.isEmpty() ? QStringLiteral("unknown") : part;
 }
 
 QString startText(const RunRecord& record) {

@@ -121,6 +121,12 @@ private slots:
         QTEST(EncoderSignature.PartNumber, "partNumber");
         QVERIFY(EncoderSignature.SerialNumber.isEmpty());
         QCOMPARE(EncoderSignature.FWverMajor, 0u);
+        // An unknown resolution is kept as a value too, for other programs
+        // to word; any other failure leaves none behind.
+        const QString error = LastError;
+        QCOMPARE(UnknownResolutionCode, error.startsWith("Resolucija")
+                                            ? error.section('"', 1, 1).toLatin1()
+                                            : QByteArray());
     }
 
     void brokenExchangeQuotesWhatArrived() {

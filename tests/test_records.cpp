@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
 #include <QXmlStreamReader>
@@ -187,6 +188,54 @@ private slots:
         QVERIFY(QFileInfo(path).canonicalFilePath().startsWith(
             QFileInfo(folder.path()).canonicalFilePath() + "/"));
         QVERIFY(!path.contains("/../"));
+    }
+
+    // A name from a device or a user never makes a hidden file or folder.
+    void deviceTextNeverHidesARecord_data() {
+        QTest::addColumn<QString>("station");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("folderName");
+        QTest::addColumn<QString>("fileStart");
+        QTest::newRow("hidden serial") << "line-1"
+                                       << ".hidden"
+                                       << "line-1"
+                                       << "hidden_";
+        QTest::newRow("dots") << "..."
+                              << ".."
+                              << "unknown"
+                              << "unknown_";
+        QTest::newRow("hidden station") << " .line-2"
+                                        << "UX1"
+                                        << "line-2"
+                                        << "UX1_";
+        QTest::newRow("dot after a separator") << "a/.b"
+                                               << "x/../.y"
+                                               << "a.b"
+                                               << "x...y_";
+    }
+
+    void deviceTextNeverHidesARecord() {
+        QFETCH(QString, station);
+        QFETCH(QString, serial);
+        QFETCH(QString, folderName);
+        QFETCH(QString, fileStart);
+        QTemporaryDir folder;
+        RunRecord r = sampleRecord();
+        r.station = station;
+        r.encoderSerial = serial;
+        QString path, problem;
+        QVERIFY2(WriteRecordFile(folder.path(), r, path, problem), qPrintable(problem));
+        const QString inside = QDir(folder.path()).relativeFilePath(path);
+        QCOMPARE(inside.section('/', 0, 0), folderName);
+        QVERIFY2(inside.section('/', -1).startsWith(fileStart), qPrintable(inside));
+        for (const QString& step : inside.split('/'))
+            QVERIFY2(!step.startsWith('.'), qPrintable(inside));
+        Attachment attachment;
+        QTemporaryFile source;
+        QVERIFY(source.open());
+        QVERIFY(AttachFile(folder.path(), r, QStringLiteral(".map"), source.fileName(), attachment,
+                           problem));
+        QVERIFY2(!attachment.file.startsWith('.'), qPrintable(attachment.file));
     }
 
     void anUnwritableFolderSaysWhyAndLeavesNothing() {

@@ -37,6 +37,14 @@ private slots:
         QCOMPARE(IntToStrZero(5, 0), QByteArray("5"));
     }
 
+    void safeFileNamePartsAreNeverHiddenOrPathSteps() {
+        QCOMPARE(SafeFileNamePart(QStringLiteral("UX/2\\17:041\x01")), QStringLiteral("UX217041"));
+        QCOMPARE(SafeFileNamePart(QStringLiteral(".hidden")), QStringLiteral("hidden"));
+        QCOMPARE(SafeFileNamePart(QStringLiteral("..")), QString());
+        QCOMPARE(SafeFileNamePart(QStringLiteral(" . .x.y")), QStringLiteral("x.y"));
+        QCOMPARE(SafeFileNamePart(QStringLiteral("../..")), QString());
+    }
+
     void delayOfZeroProcessesPendingEventsOnce() {
         bool fired = false;
         QTimer::singleShot(0, this, [&] { fired = true; });

@@ -2,6 +2,7 @@
 // sequence, the SPI clock and NCS-SCK delay, and connecting with its identity
 // and register lines, its retry in non-inverted CRC mode, the code length and
 // the installation coefficients.
+#include "AdapterCommands.h"
 #include "AdapterWorkflows.h"
 #include "EncoderProfile.h"
 #include "Enkoderji_splosno.h"
@@ -78,15 +79,44 @@ private slots:
         QCOMPARE(sim.front.alerts, QStringList({"Setting frequency 1 not successfull."}));
     }
 
+    // The problem goes to the front end as a value (command and reply), and
+    // the front end words it; the workflow says whether the adapter took it.
     void ncsSckDelayIsThreeDigitsAndErrorsAreAlerted() {
         WorkflowSim sim;
         sim.Script("D007", "ERROR\r");
-        SetNcsSckDelay(900, sim.front);
-        SetNcsSckDelay(7, sim.front);
+        QVERIFY(SetNcsSckDelay(900, sim.front));
+        QVERIFY(!SetNcsSckDelay(7, sim.front));
         QCOMPARE(sim.Sent(), Commands({"D900", "D007"}));
-        QCOMPARE(sim.front.alerts,
-                 QStringList({"Problem pri nastavljanju SPI vmesnika: D007 -> ERROR"}));
+        QCOMPARE(sim.front.alerts, QStringList({"D007 -> ERROR"}));
         QCOMPARE(sim.front.lines.last(), QStringLiteral("Setting: ERROR"));
+    }
+
+    // An identification that fails on its resolution code hands the code to
+    // the front end to word, in the log and in the result.
+    void anUnknownResolutionIsWordedByTheFrontEnd() {
+        WorkflowSim sim;
+        sim.Script("j", "73RX712KAN15MDG000\r");
+        const ConnectResult connected = ConnectEncoder({}, sim.front);
+        QVERIFY(!connected.identified);
+        QCOMPARE(connected.problem, QStringLiteral("resolution 15M"));
+        QVERIFY2(sim.front.LogLines().contains(QStringLiteral("resolution 15M")),
+                 qPrintable(sim.front.LogLines().join('\n')));
+        QVERIFY(!sim.front.LogLines().join('\n').contains("Resolucija"));
+
+        sim.Script("j", "\r"); // another failure: worded as the encoder layer has it
+        QCOMPARE(ConnectEncoder({}, sim.front).problem, LastError);
+        QVERIFY(UnknownResolutionCode.isEmpty());
+    }
+
+    void setupProblemsAreValues() {
+        const QList<SetupCommandProblem> refused = SetupCommandProblems("Ce", 0, "ERROR x\r\x01");
+        QCOMPARE(refused.size(), 1);
+        QCOMPARE(refused[0].command, QByteArray("Ce"));
+        QCOMPARE(refused[0].reply, QByteArray("ERROR x"));
+        const QList<SetupCommandProblem> silent = SetupCommandProblems("G0:1", -1, {});
+        QCOMPARE(silent.size(), 1);
+        QVERIFY(silent[0].reply.isEmpty());
+        QVERIFY(SetupCommandProblems("G0:1", 0, "G0:1 OK\r").isEmpty());
     }
 
     void lomaAndBrixNeedsAdapterFirmware109() {

@@ -125,6 +125,18 @@ private slots:
         QCOMPARE(lines[513], "511;" + QByteArray::number(ErrorMapCorrection(511, 7)) + "\r");
     }
 
+    // A serial or part number holding a separator, a quote or a line end is
+    // still one field of the header, and the header one line.
+    void deviceTextKeepsTheHeaderWhole() {
+        const TEncoderSignature kept = EncoderSignature;
+        EncoderSignature.SerialNumber = "UX;2\"17\r\n041";
+        EncoderSignature.PartNumber = "RX712\nKAN";
+        const QByteArray text = ErrorMapFileText({QPointF(0, 1)});
+        EncoderSignature = kept;
+        QCOMPARE(text, QByteArray("Ulvax Error Map;\"Serial: UX;2\"\"17  041\";Part: RX712 KAN\r\n"
+                                  "Point;Value\r\n0;1\r\n"));
+    }
+
     void fileValuesAreRoundedToWholeNumbers() {
         ErrorMapSim sim;
         const QByteArray text =

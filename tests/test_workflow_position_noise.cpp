@@ -188,7 +188,7 @@ private slots:
         QCOMPARE(readings.signalAsked.size(), 50);
         QCOMPARE(readings.signalAsked.first(), 100);
         QCOMPARE(readings.signalAsked.last(), 5000);
-        QCOMPARE(result.averageSignalLevel, 125.5); // levels 101 .. 150
+        QCOMPARE(result.averageSignalLevel.value_or(0), 125.5); // levels 101 .. 150
         QCOMPARE(result.noise.Count, 5000);
         QCOMPARE(result.noise.Min, 1000.0);
         QCOMPARE(result.noise.Max, 1002.0);
@@ -206,8 +206,22 @@ private slots:
         const PositionNoiseResult result = MeasurePositionNoise(front, readings.Hooks(), 300);
         QCOMPARE(readings.taken, 300);
         QCOMPARE(readings.signalAsked, (QList<int>{100, 200, 300}));
-        QCOMPARE(result.averageSignalLevel, 102.0);
+        QCOMPARE(result.averageSignalLevel.value_or(0), 102.0);
         QCOMPARE(result.noise.Count, 300);
+    }
+
+    // Fewer readings than one signal-level reading needs: no average at all,
+    // not one of 0; the window's report still shows 0 as it always did.
+    void aRunTooShortForASignalLevelHasNoAverage() {
+        RecordingFrontEnd front;
+        MadeUpReadings readings;
+        readings.front = &front;
+        const PositionNoiseResult result = MeasurePositionNoise(front, readings.Hooks(), 99);
+        QCOMPARE(readings.taken, 99);
+        QVERIFY(readings.signalAsked.isEmpty());
+        QVERIFY(!result.averageSignalLevel);
+        QCOMPARE(figure(result.report, "Sig Lvl"), QStringLiteral("0"));
+        QVERIFY(result.clipboardLine.startsWith(QStringLiteral("0\t")));
     }
 
     // A failing reading ends the run; the figures and the signal level cover
@@ -220,7 +234,7 @@ private slots:
         const PositionNoiseResult result = MeasurePositionNoise(front, readings.Hooks());
         QCOMPARE(readings.taken, 200);
         QCOMPARE(result.noise.Count, 199);
-        QCOMPARE(result.averageSignalLevel, 101.0);
+        QCOMPARE(result.averageSignalLevel.value_or(0), 101.0);
         QCOMPARE(figure(result.report, "vzorcev"), QStringLiteral("199"));
     }
 
@@ -232,7 +246,7 @@ private slots:
         const PositionNoiseResult result = MeasurePositionNoise(front, readings.Hooks());
         QCOMPARE(readings.taken, 1);
         QCOMPARE(result.noise.Count, 0);
-        QCOMPARE(result.averageSignalLevel, 0.0);
+        QVERIFY(!result.averageSignalLevel);
     }
 
     // A front-end that stops (the window closing) ends the run after the
@@ -246,7 +260,7 @@ private slots:
         QCOMPARE(readings.taken, 10);
         QCOMPARE(result.noise.Count, 10);
         QVERIFY(readings.signalAsked.isEmpty());
-        QCOMPARE(result.averageSignalLevel, 0.0);
+        QVERIFY(!result.averageSignalLevel);
     }
 
     void progressRunsFrom0To100() {

@@ -89,5 +89,10 @@ QString SafeFileNamePart(const QString& text) {
             c.category() != QChar::Other_Control)
             result += c;
     }
-    return result;
+    // A leading dot would hide the file, and "." or ".." would be a step in
+    // the path.
+    qsizetype start = 0;
+    while (start < result.size() && (result[start] == QLatin1Char('.') || result[start].isSpace()))
+        ++start;
+    return result.mid(start);
 }

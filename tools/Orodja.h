@@ -35,7 +35,8 @@ void SetApplicationTerminating(bool terminating);
 bool ApplicationTerminating();
 
 // Text from a device or a file made fit to be part of a file name: path
-// separators, drive colons and control characters are dropped.
+// separators, drive colons and control characters are dropped, and so are
+// leading dots and spaces (no hidden file, no "." or ".." path step).
 QString SafeFileNamePart(const QString& text);
 
 // Folder in which running simulated adapters announce their terminals:

@@ -138,20 +138,22 @@ bool SetSpiClock(int setting, FrontEnd& frontEnd) {
     return read && !reply.isEmpty();
 }
 
-void SetNcsSckDelay(int microseconds, FrontEnd& frontEnd) {
+bool SetNcsSckDelay(int microseconds, FrontEnd& frontEnd) {
     const QByteArray command = NcsSckDelayCommand(microseconds);
     QByteArray reply;
     const qint32 result = exchange(command, reply);
-    for (const QString& problem : SetupCommandProblems(command, result, reply))
-        frontEnd.Alert(problem);
+    const QList<SetupCommandProblem> problems = SetupCommandProblems(command, result, reply);
+    for (const SetupCommandProblem& problem : problems)
+        frontEnd.Alert(frontEnd.Words(problem));
     frontEnd.Log(QStringLiteral("Setting: ") + QString::fromLatin1(KeepPrintable(reply)));
+    return problems.isEmpty();
 }
 
 void SendSetupCommand(const QByteArray& command, FrontEnd& frontEnd) {
     QByteArray reply;
     const qint32 result = exchange(command, reply);
-    for (const QString& problem : SetupCommandProblems(command, result, reply))
-        frontEnd.Log(problem);
+    for (const SetupCommandProblem& problem : SetupCommandProblems(command, result, reply))
+        frontEnd.Log(frontEnd.Words(problem));
     frontEnd.Log(QStringLiteral("Setting: ") + QString::fromLatin1(KeepPrintable(reply)));
 }
 

@@ -73,8 +73,9 @@ SupplyResult ReadSupplyState();
 // "M<setting>" then "m"; logs the clock, alerts an empty reply. True when the
 // clock was set and read back.
 bool SetSpiClock(int setting, FrontEnd& frontEnd);
-// "D<microseconds>": problems are alerted, the reply logged.
-void SetNcsSckDelay(int microseconds, FrontEnd& frontEnd);
+// "D<microseconds>": problems are alerted, the reply logged. True when the
+// adapter took it.
+bool SetNcsSckDelay(int microseconds, FrontEnd& frontEnd);
 // A set-up command of the connect workflow: problems and reply logged.
 void SendSetupCommand(const QByteArray& command, FrontEnd& frontEnd);
 

@@ -88,8 +88,8 @@ bool StoreSettings(StoreCommand command, FrontEnd& frontEnd, const std::function
     if (refresh)
         refresh();
     if (stored) {
-        frontEnd.Alert(save ? QStringLiteral("Save data done!")
-                            : QStringLiteral("Factory reset done!"));
+        frontEnd.Inform(save ? QStringLiteral("Save data done!")
+                             : QStringLiteral("Factory reset done!"));
     } else {
         frontEnd.Log(failure);
         frontEnd.Alert(asLines(

@@ -33,8 +33,8 @@ bool PresetMultiturn(quint16 turns, FrontEnd& frontEnd);
 
 enum class StoreCommand { SaveToNvram, FactoryReset };
 // The command, a pause while the encoder writes its NVRAM, `refresh` (the
-// window reads the settings back into its fields), and the outcome alerted:
-// "Save data done!" or "Factory reset done!", or the failure.
+// window reads the settings back into its fields), and the outcome: told
+// ("Save data done!" or "Factory reset done!"), or the failure alerted.
 bool StoreSettings(StoreCommand command, FrontEnd& frontEnd,
                    const std::function<void()>& refresh = {});
 

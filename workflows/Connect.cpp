@@ -21,6 +21,14 @@ QString latin1(const QByteArray& text) {
     return QString::fromLatin1(text);
 }
 
+// Why the identification failed, in the front end's words where it words
+// the problem itself.
+QString identificationProblem(const FrontEnd& frontEnd) {
+    if (!UnknownResolutionCode.isEmpty())
+        return frontEnd.Words(UnknownResolution{UnknownResolutionCode});
+    return LastError;
+}
+
 bool setUpAdapterAndIdentify(const ConnectOptions& options, ConnectResult& result,
                              FrontEnd& frontEnd, const ConnectHooks& hooks) {
     for (;;) {
@@ -33,7 +41,8 @@ bool setUpAdapterAndIdentify(const ConnectOptions& options, ConnectResult& resul
             return true;
         if (result.retried || !mayNeedNonInvertedCrc(EncoderType))
             return false;
-        frontEnd.Log(QStringLiteral("Error reading Encoder signature!\r\n") + LastError);
+        frontEnd.Log(QStringLiteral("Error reading Encoder signature!\r\n") +
+                     identificationProblem(frontEnd));
         frontEnd.Log(QStringLiteral("Trying again with non-inverted CRC..."));
         if (hooks.switchToNonInvertedCrc)
             hooks.switchToNonInvertedCrc();
@@ -91,7 +100,8 @@ ConnectResult ConnectEncoder(const ConnectOptions& options, FrontEnd& frontEnd,
     result.identified = setUpAdapterAndIdentify(options, result, frontEnd, hooks);
     logIdentity(frontEnd);
     if (!result.identified) {
-        frontEnd.Log(QStringLiteral("Error reading Encoder signature!\r\n") + LastError);
+        result.problem = identificationProblem(frontEnd);
+        frontEnd.Log(QStringLiteral("Error reading Encoder signature!\r\n") + result.problem);
         return result;
     }
     logPresentRegisters(frontEnd);

@@ -7,6 +7,7 @@
 #include "InstallationCoefficients.h"
 
 #include <QByteArray>
+#include <QString>
 #include <functional>
 
 class FrontEnd;
@@ -20,6 +21,7 @@ struct ConnectOptions {
 struct ConnectResult {
     bool linkBroken = false; // the supply state could not be read
     bool identified = false;
+    QString problem;                       // why it was not identified, in the front end's words
     bool nonInvertedCrc = false;           // the CRC mode in use at the end
     bool retried = false;                  // identified (or not) in non-inverted CRC mode
     qint32 countsPerTurn = 0;              // STcounts

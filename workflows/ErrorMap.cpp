@@ -6,6 +6,24 @@
 #include "Serial_driver.h"
 #include "Ulvax_konstante.h"
 
+namespace {
+
+// Device text as one field of the file's ';'-separated header: line ends and
+// other control characters become spaces, so that the header stays one
+// line; a field holding a ';' or a quote is quoted (its quotes doubled), so
+// that it stays one field.
+QByteArray headerField(const QByteArray& text) {
+    QByteArray field = text;
+    for (char& c : field)
+        if (uchar(c) < 32 || c == 127)
+            c = ' ';
+    if (!field.contains(';') && !field.contains('"'))
+        return field;
+    return '"' + field.replace("\"", "\"\"") + '"';
+}
+
+} // namespace
+
 ErrorMapReadout ReadErrorMap(FrontEnd& frontEnd, const std::function<void(int point)>& progress) {
     CommLogMarker("ReadErrMap");
     LastError.clear();
@@ -32,8 +50,9 @@ ErrorMapReadout ReadErrorMap(FrontEnd& frontEnd, const std::function<void(int po
 
 QByteArray ErrorMapFileText(const QList<QPointF>& points) {
     const QByteArray lineEnd = "\r\n";
-    QByteArray text = "Ulvax Error Map;Serial: " + EncoderSignature.SerialNumber +
-                      ";Part: " + EncoderSignature.PartNumber + lineEnd + "Point;Value" + lineEnd;
+    QByteArray text = "Ulvax Error Map;" + headerField("Serial: " + EncoderSignature.SerialNumber) +
+                      ';' + headerField("Part: " + EncoderSignature.PartNumber) + lineEnd +
+                      "Point;Value" + lineEnd;
     for (const QPointF& point : points)
         text += QByteArray::number(qRound(point.x())) + ';' +
                 QByteArray::number(qRound(point.y())) + lineEnd;

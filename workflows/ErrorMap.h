@@ -21,7 +21,8 @@ ErrorMapReadout ReadErrorMap(FrontEnd& frontEnd,
                              const std::function<void(int point)>& progress = {});
 
 // The error-map file: header, "Point;Value" and one line per point (x and y
-// rounded to whole numbers), lines ending in CR LF.
+// rounded to whole numbers), lines ending in CR LF. The header's serial and
+// part number come from the encoder: they never break its line or fields.
 QByteArray ErrorMapFileText(const QList<QPointF>& points);
 // The points of a readout: (point, correction).
 QList<QPointF> ErrorMapChartPoints(const ErrorMapReadout& readout);

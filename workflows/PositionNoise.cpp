@@ -45,9 +45,10 @@ PositionNoiseResult MeasurePositionNoise(FrontEnd& frontEnd, const PositionNoise
 
     PositionNoiseResult result;
     result.noise = PositionNoiseStatistics(samples, STcounts);
-    result.averageSignalLevel = signalReadings > 0 ? signalSum / signalReadings : 0;
-    result.report =
-        PositionNoiseReport(result.noise, result.averageSignalLevel, &result.clipboardLine);
+    if (signalReadings > 0)
+        result.averageSignalLevel = signalSum / signalReadings;
+    result.report = PositionNoiseReport(result.noise, result.averageSignalLevel.value_or(0),
+                                        &result.clipboardLine);
     return result;
 }
 

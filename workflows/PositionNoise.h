@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 class FrontEnd;
 
@@ -21,7 +22,9 @@ struct PositionNoiseHooks {
 
 struct PositionNoiseResult {
     TPositionNoise noise;
-    double averageSignalLevel = 0;
+    // Of every hundredth reading; none when no such reading was taken (a run
+    // shorter than a hundred readings, or one that ended before).
+    std::optional<double> averageSignalLevel;
     QStringList report;    // the result's lines
     QString clipboardLine; // signal level, tab, 6 sigma
 };
@@ -34,6 +37,6 @@ PositionNoiseResult MeasurePositionNoise(FrontEnd& frontEnd, const PositionNoise
                                          int readings = PositionNoiseReadings);
 // The result's lines for pasting into a spreadsheet: always with a decimal
 // comma and without thousands separators, whatever the program's number
-// format.
+// format. The window's texts: a signal level not read shows as 0.
 QStringList PositionNoiseReport(const TPositionNoise& noise, double averageSignalLevel,
                                 QString* clipboardLine = nullptr);

@@ -85,9 +85,14 @@ public:
         sims[index]->waitForFinished(10000);
     }
 
-    Run Q714(const QStringList& arguments, const QByteArray& input = {}) {
+    // `prepare` sets the process up before it starts (its standard output
+    // sent elsewhere, a process group of its own).
+    Run Q714(const QStringList& arguments, const QByteArray& input = {},
+             const std::function<void(QProcess&)>& prepare = {}) {
         QProcess q714;
         q714.setProcessEnvironment(environment);
+        if (prepare)
+            prepare(q714);
         q714.start(QStringLiteral(Q714_CLI_PATH), arguments);
         q714.waitForStarted(30000);
         q714.write(input);
@@ -100,9 +105,12 @@ public:
     // Starts q714, waits until its standard output or error holds `marker`,
     // then does `action` (by default: stops it as Ctrl+C does).
     Run During(const QStringList& arguments, const QByteArray& marker,
-               const std::function<void(QProcess&)>& action = {}) {
+               const std::function<void(QProcess&)>& action = {},
+               const std::function<void(QProcess&)>& prepare = {}) {
         QProcess q714;
         q714.setProcessEnvironment(environment);
+        if (prepare)
+            prepare(q714);
         q714.start(QStringLiteral(Q714_CLI_PATH), arguments);
         q714.waitForStarted(30000);
         QByteArray out, err;
