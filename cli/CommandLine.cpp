@@ -1,6 +1,8 @@
 #include "CommandLine.h"
 
 #include "Console.h"
+#include "ExitStatus.h"
+#include "Failure.h"
 #include "SelfCalibration.h"
 #include "SystemIdentity.h"
 
@@ -293,8 +295,9 @@ void printCommandHelp(const CommandEntry& c) {
 }
 
 int usageError(const QString& message) {
-    std::fprintf(stderr, "q714: %s\nTry q714 --help.\n", qPrintable(message));
-    return 2;
+    Fail(ExitUsage, message);
+    std::fputs("Try q714 --help.\n", stderr);
+    return ExitUsage;
 }
 
 // The command's own options only, besides the global ones.
@@ -533,6 +536,7 @@ int ParseCommandLine(const QStringList& arguments, QCommandLineParser& parser,
     if (parser.isSet(QStringLiteral("format")) && !request.junit &&
         !ParseOutputFormat(format, request.format))
         return usageError(QStringLiteral("--format is text, json, jsonl or csv"));
+    request.formatChosen = true;
     if (request.allAdapters && !request.ports.isEmpty())
         return usageError(QStringLiteral("--all and --port exclude each other"));
     if (const int status = checkArguments(*command, request.arguments, request.form); status >= 0)

@@ -65,8 +65,9 @@ struct CliRequest {
     bool quiet = false;
     bool logComms = false;
     bool yes = false;
-    bool child = false;                   // run for a parent q714 on one of several ports
-    bool junit = false;                   // records export --format junit
+    bool child = false;        // run for a parent q714 on one of several ports
+    bool junit = false;        // records export --format junit
+    bool formatChosen = false; // the output's format is known: a usage error can be a result
     QCommandLineParser* parser = nullptr; // the command's option values
 
     QString Value(const char* option) const { return parser->value(QLatin1String(option)); }

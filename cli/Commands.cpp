@@ -83,17 +83,30 @@ int runCommand(const CliRequest& request, ConsoleFrontEnd& front, Output& out, S
 
 // The result of a command that failed before it gave one: the command and,
 // as far as they are known, the port and the devices.
-QJsonObject fallbackResult(const CliRequest& request, const Session& session) {
+QJsonObject fallbackResult(const CliRequest& request, const Session* session = nullptr) {
     QJsonObject fields;
-    if (!session.Adapter().location.isEmpty())
-        fields = session.DeviceFields();
-    else if (!request.ports.isEmpty())
+    if (session && !session->Adapter().location.isEmpty())
+        fields = session->DeviceFields();
+    else if (request.ports.size() == 1)
         fields.insert(QStringLiteral("port"), request.ports.first());
     fields.insert(QStringLiteral("command"), QString::fromLatin1(request.command->name));
     return Output::Tagged(QStringLiteral("result"), fields);
 }
 
 } // namespace
+
+int EndBeforeDevices(const CliRequest& request, int status) {
+    const bool several = request.command->usesAdapter && !request.child &&
+                         (request.ports.size() > 1 || request.allAdapters);
+    if (!several) {
+        Output out(request.format, QString::fromLatin1(request.command->itemsKey));
+        return out.Close(status, fallbackResult(request));
+    }
+    if (request.format != OutputFormat::Text)
+        Output::WriteDocuments(request.format,
+                               {Output::WithOutcome(fallbackResult(request), status)});
+    return status;
+}
 
 int CheckBeforeDevices(const CliRequest& request) {
     const Dispatch* dispatch = dispatchOf(QLatin1String(request.command->name));
@@ -105,7 +118,7 @@ int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front) {
     Session session(request, front);
     const int status = runCommand(request, front, out, session);
     front.FlushCommLog();
-    return out.Close(status, fallbackResult(request, session));
+    return out.Close(status, fallbackResult(request, &session));
 }
 
 QJsonObject ResultOf(CommandContext& c, const QJsonObject& fields) {

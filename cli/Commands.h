@@ -28,6 +28,11 @@ struct CommandContext {
 // device was open.
 int RunOnDevice(const CliRequest& request, ConsoleFrontEnd& front);
 
+// Ends a command that failed before any device ran (a usage error found
+// once the output's format is known): its one result says how and why, as
+// one document or, for several devices, an array of one.
+int EndBeforeDevices(const CliRequest& request, int status);
+
 // Checks what must be right before any device is touched, beyond what the
 // command line's tables say (a test plan, a settings file, values that
 // depend on each other): 0, or the exit status after a message.

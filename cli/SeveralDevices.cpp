@@ -171,18 +171,6 @@ QStringList portsOf(const CliRequest& request) {
     return ports;
 }
 
-// A failure before any device ran: its result, in the format of the
-// devices' documents.
-int failedBeforeDevices(const CliRequest& request, int status) {
-    const QJsonObject result = Output::WithOutcome(
-        Output::Tagged(QStringLiteral("result"),
-                       {{"command", QString::fromLatin1(request.command->name)}}),
-        status);
-    if (request.format != OutputFormat::Text)
-        Output::WriteDocuments(request.format, {result});
-    return status;
-}
-
 int runOnOne(const CliRequest& request) {
     ConsoleFrontEnd front(request.quiet, request.logComms);
     const int status = RunOnDevice(request, front);
@@ -194,15 +182,15 @@ int runOnOne(const CliRequest& request) {
 
 int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments) {
     if (const int status = CheckBeforeDevices(request))
-        return failedBeforeDevices(request, status);
+        return EndBeforeDevices(request, status);
     CliRequest resolved = request;
     if (const int status = ResolvePorts(resolved.ports))
-        return failedBeforeDevices(request, status);
+        return EndBeforeDevices(request, status);
     if (!request.allAdapters && resolved.ports.size() == 1) // one port, named twice
         return runOnOne(resolved);
     const QStringList ports = portsOf(resolved);
     if (ports.isEmpty())
-        return failedBeforeDevices(request, Fail(ExitLink, QStringLiteral("no adapter found")));
+        return EndBeforeDevices(request, Fail(ExitLink, QStringLiteral("no adapter found")));
     Gatherer gatherer(request);
     QList<std::shared_ptr<Child>> children;
     int running = 0;

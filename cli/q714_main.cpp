@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "ConsoleFrontEnd.h"
+#include "ExitStatus.h"
 #include "Q714_SPI_Dravonel.h"
 #include "Serial_driver.h"
 #include "Session.h"
@@ -24,7 +25,8 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     CliRequest request;
     if (const int status = ParseCommandLine(app.arguments(), parser, request); status >= 0)
-        return status;
+        return status != ExitDone && request.formatChosen ? EndBeforeDevices(request, status)
+                                                          : status;
     if (request.command->usesAdapter && !request.child &&
         (request.ports.size() > 1 || request.allAdapters))
         return RunOnSeveralDevices(request, app.arguments());

@@ -90,7 +90,7 @@ private slots:
         QTest::newRow("no adapter") << none << args({"info"}) << 3 << "link"
                                     << "no adapter found";
         QTest::newRow("wrong port") << none << args({"--port", "/dev/null", "info"}) << 3 << "link"
-                                    << "no adapter answers at /dev/null";
+                                    << "cannot open /dev/null";
         QTest::newRow("usage found after the format")
             << plain << args({"read", "--count", "0"}) << 2 << "usage"
             << "--count takes a whole number from 1 to 1000000000";
@@ -309,7 +309,7 @@ private slots:
             q714.setProcessEnvironment(bench.Environment());
             ownProcessGroup(q714);
             q714.start(QStringLiteral(Q714_CLI_PATH),
-                       args({"read", "--follow", "--format", "json", "--port"})
+                       args({"read", "--count", "1000000000", "--format", "json", "--port"})
                            << a << "--port" << b);
             // Both devices connected: each is past its start and reading.
             q714.setReadChannel(QProcess::StandardError);
@@ -406,23 +406,21 @@ private slots:
     // the window's text for it never reaches standard error.
     void setupProblemsInEnglish() {
         Bench bench;
-        // Replies 4, 8, ... come too late: for spi the fourth is "D005"'s
-        // (after the probe's "v", "r", "o").
-        QVERIFY(!bench.Simulator("sim-1", {"--late-reply", "4:600"}).isEmpty());
+        // The adapter answers "D005" with an error.
+        QVERIFY(!bench.Simulator("sim-1", {"--reply", "D005=ERROR"}).isEmpty());
         const Run spi =
             bench.Q714(args({"spi", "--ncs-delay", "5", "--format", "json", "--port", "sim-1"}));
         QCOMPARE(spi.exit, 3);
-        QVERIFY2(spi.err.contains("q714: the adapter did not take the set-up command D005 (no "
-                                  "reply)"),
+        QVERIFY2(spi.err.contains("q714: the adapter did not take the set-up command D005 "
+                                  "(reply: ERROR)"),
                  spi.err.constData());
         QCOMPARE(onlyDocument(spi).value("done"), QJsonValue(false));
 
-        // Connecting a powered encoder: the fifth reply is that of "Ce", the
-        // CRC mode, after the supply state "e".
+        // Connecting a powered encoder: the CRC mode "Ce" is refused.
         Bench connecting;
-        QVERIFY(!connecting.Simulator("sim-1", {"--power-on", "--late-reply", "5:600"}).isEmpty());
+        QVERIFY(!connecting.Simulator("sim-1", {"--power-on", "--reply", "Ce=ERROR"}).isEmpty());
         const Run info = connecting.Q714(args({"info", "--format", "json", "--port", "sim-1"}));
-        QVERIFY2(info.err.contains("the adapter did not take the set-up command Ce (no reply)"),
+        QVERIFY2(info.err.contains("the adapter did not take the set-up command Ce (reply: ERROR)"),
                  info.err.constData());
         for (const Run* run : {&spi, &info})
             QVERIFY2(!run->err.contains("Problem pri"), run->err.constData());
