@@ -437,12 +437,14 @@ on = true
         Bench bench;
         const QString sim = bench.Simulator("sim-1");
         QVERIFY(!sim.isEmpty());
-        Run info, scan;
+        const QString free = bench.Simulator("sim-2", {"--serial", "Q7R00999"});
+        Run info, scan, all;
         const Run holder =
             bench.During(args({"read", "--follow", "--format", "jsonl", "--port"}) << sim,
                          "\"type\":\"reading\"", [&](QProcess& q714) {
                              info = bench.Q714(args({"info", "--port"}) << sim);
                              scan = bench.Q714(args({"scan", "--format", "json"}));
+                             all = bench.Q714(args({"--all", "info", "--format", "json"}));
                              q714.terminate();
                          });
         QCOMPARE(holder.exit, 130);
@@ -450,9 +452,33 @@ on = true
         QVERIFY2(info.err.contains("in use") && info.err.contains("q714"), info.err.constData());
         QVERIFY2(!info.err.contains("no adapter answers"), info.err.constData());
         const QJsonArray adapters = scan.Json().value("adapters").toArray();
-        QCOMPARE(adapters.size(), 1);
-        QCOMPARE(adapters.first().toObject().value("busy").toBool(), true);
-        QCOMPARE(adapters.first().toObject().value("port").toString(), sim);
+        QCOMPARE(adapters.size(), 2);
+        QCOMPARE(adapters.last().toObject().value("busy").toBool(), true);
+        QCOMPARE(adapters.last().toObject().value("port").toString(), sim);
+        // Every adapter means the busy one too: it says it is in use, it is
+        // not left out unseen.
+        QCOMPARE(all.exit, 3);
+        QMap<QString, QString> classes;
+        for (const QJsonValue& document : all.JsonArray())
+            classes.insert(document.toObject().value("port").toString(),
+                           document.toObject().value("exit_class").toString());
+        QCOMPARE(classes.value(free), QStringLiteral("done"));
+        QCOMPARE(classes.value(sim), QStringLiteral("link"));
+    }
+
+    // A child's own options go in front of the user's arguments, so a "--"
+    // of theirs cannot swallow them.
+    void aDoubleDashReachesEveryDevice() {
+        Bench bench;
+        const QString a = bench.Simulator("sim-1");
+        const QString b = bench.Simulator("sim-2", {"--serial", "Q7R00999"});
+        const Run run = bench.Q714(args({"--port"})
+                                   << a << "--port" << b
+                                   << args({"--yes", "--format", "json", "preset-mt", "--", "-5"}));
+        QVERIFY2(run.exit == 0, run.err.constData());
+        for (const QJsonValue& document : run.JsonArray())
+            QCOMPARE(document.toObject().value("turns").toInt(), -5);
+        QCOMPARE(run.JsonArray().size(), 2);
     }
 };
 
