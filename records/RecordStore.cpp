@@ -159,6 +159,14 @@ QString RecordStore::ShownUrl(const QString& url) {
 }
 
 bool RecordStore::Open(const QString& wanted, QString& problem) {
+    fault = Fault::None;
+    if (openStore(wanted, problem))
+        return true;
+    fault = Fault::Outage;
+    return false;
+}
+
+bool RecordStore::openStore(const QString& wanted, QString& problem) {
     url = wanted.isEmpty() ? DefaultUrl() : wanted;
     const bool sqlite = isSqlite(url);
     if (!sqlite && !isPostgres(url)) {
@@ -307,6 +315,14 @@ bool insertAttachments(QSqlDatabase& db, const RunRecord& r, QSqlError& error) {
 } // namespace
 
 RecordStore::Stored RecordStore::Store(const RunRecord& record, QString& problem) {
+    fault = Fault::None;
+    const Stored stored = storeRecord(record, problem);
+    if (stored == Stored::Failed)
+        fault = Fault::Outage;
+    return stored;
+}
+
+RecordStore::Stored RecordStore::storeRecord(const RunRecord& record, QString& problem) {
     if (!IsOpen()) {
         problem = QStringLiteral("the record store is not open");
         return Stored::Failed;

@@ -57,10 +57,23 @@ public:
     bool IsOpen() const;
     QString Url() const { return url; }
 
-    enum class Stored { New, AlreadyThere, Failed };
+    // How a store went: stored now; the same record was there already; a
+    // record of the same run id with other content is there (a conflict,
+    // never overwritten); the store refused this record for its content (it
+    // would be refused again: it is set aside, not retried); or it failed
+    // (LastFault() tells an outage from a store that cannot be used).
+    enum class Stored { New, AlreadyThere, Conflict, Refused, Failed };
     // Stores the record and its steps, measurements and attachments in one
     // transaction.
     Stored Store(const RunRecord& record, QString& problem);
+
+    // What the last failed Open or Store met: an outage (the server cannot
+    // be reached now: refused, timed out, shutting down; a record then waits
+    // in the outbox) or a store that can never work as given (wrong
+    // credentials, unknown user, database or scheme, a newer schema, a file
+    // that is no store; refused before any device is touched).
+    enum class Fault { None, Outage, Unusable };
+    Fault LastFault() const { return fault; }
 
     // Newest first.
     std::optional<QList<RecordSummary>> List(const RecordFilter& filter, QString& problem);
@@ -73,10 +86,13 @@ public:
     int SchemaVersion() const { return schemaVersion; }
 
 private:
+    bool openStore(const QString& url, QString& problem);
+    Stored storeRecord(const RunRecord& record, QString& problem);
     bool migrate(QString& problem);
 
     QString url;
     QString connectionName;
     QSqlDatabase db;
     int schemaVersion = 0;
+    Fault fault = Fault::None;
 };
