@@ -122,9 +122,7 @@ struct JunitCounts {
 QString measurementLines(const StepRecord& s) {
     QStringList lines;
     for (const Measurement& m : s.measurements)
-        lines << QStringLiteral("%1 = %2 %3 %4 %5")
-                     .arg(m.name, NumberText(m.value), m.unit, LimitsText(m.limits),
-                          OutcomeName(m.outcome));
+        lines << MeasurementText(m) + QLatin1Char(' ') + OutcomeName(m.outcome);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -219,6 +217,16 @@ QString LimitsText(const Limits& limits) {
     if (!limits.Any())
         return {};
     return QStringLiteral("[%1..%2]").arg(number(limits.low), number(limits.high));
+}
+
+QString MeasurementText(const Measurement& m) {
+    QString text = m.name + QStringLiteral(" = ") +
+                   (std::isfinite(m.value) ? NumberText(m.value) : QString::number(m.value));
+    if (!m.unit.isEmpty())
+        text += QLatin1Char(' ') + m.unit;
+    if (m.limits.Any())
+        text += QLatin1Char(' ') + LimitsText(m.limits);
+    return text;
 }
 
 QByteArray RecordsCsv(const QList<RunRecord>& records) {

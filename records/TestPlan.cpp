@@ -1,5 +1,7 @@
 #include "TestPlan.h"
 
+#include "RecordExport.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -30,11 +32,10 @@ QString fromToml(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// A number as a test engineer writes it: whole numbers without exponent.
+// A number as the plan gives it: whole numbers without exponent, others
+// with every digit they need to read back the same (1199.999, not 1200).
 QString numberText(double value) {
-    if (std::isfinite(value) && value == std::floor(value) && std::fabs(value) < 1e15)
-        return QString::number(static_cast<qint64>(value));
-    return QString::number(value, 'g', 10);
+    return std::isfinite(value) ? NumberText(value) : QString::number(value);
 }
 
 QString quoted(const QString& text) {

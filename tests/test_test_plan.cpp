@@ -279,6 +279,15 @@ private slots:
         row("marginal negative",
             step("kind = \"signal\"\nlimits.air_gap_um = { high = 400, marginal = -1 }\n"), 5, 46,
             {"limits.air_gap_um.marginal", "0 or more"});
+        // A number in a message is the one the plan gives, every digit of it.
+        row("limits the wrong way round by a hair",
+            step("kind = \"signal\"\nlimits.signal_level = { low = 1199.99999999, high = "
+                 "1199.9999999 }\n"),
+            5, 8, {"low 1199.99999999 ", "high 1199.9999999)"});
+        row("marginal too wide by a hair",
+            step("kind = \"signal\"\nlimits.signal_level = { low = 0, high = "
+                 "0.30000000000000004, marginal = 0.2 }\n"),
+            5, 73, {"0.2 is too wide", "high 0.30000000000000004"});
         row("limit without low or high",
             step("kind = \"read\"\nlimits.error_count = { marginal = 1 }\n"), 5, 8,
             {"limits.error_count", "\"low\", \"high\""});
