@@ -1,8 +1,13 @@
 // What the operator at a station sees: the real q714 against q714-sim.
-// Limits and values are printed as the plan gives them and as measured.
+// Limits and values are printed as the plan gives them and as measured; a
+// text no record store can keep (a NUL character) is refused before any
+// device.
 #include "CliBench.h"
+#include "CommandLine.h"
 #include "ExitStatus.h"
+#include "Failure.h"
 
+#include <QCommandLineParser>
 #include <QLocale>
 #include <QTest>
 
@@ -62,6 +67,57 @@ limits.position_deg = { high = 1.0000001 }
         QVERIFY2(failed.value("message").toString().contains(
                      QString::number(value, 'g', QLocale::FloatingPointShortest) + " deg"),
                  qPrintable(failed.value("message").toString()));
+    }
+
+    // -- text no record store can keep --
+
+    void aNulInAPlanIsRefusedBeforeAnyDevice() {
+        Bench bench;
+        const QString sim = bench.Simulator("sim-1");
+        const QString plan = writeFile(bench.File("nul.toml"), R"(name = "nul"
+version = "1"
+[[steps]]
+kind = "prompt"
+text = "Label\u0000on?"
+)");
+        const Run check = bench.Q714({"plan", "check", plan});
+        QCOMPARE(check.exit, ExitFile);
+        QVERIFY2(check.err.contains("nul.toml:5:8:") && check.err.contains("NUL"),
+                 check.err.constData());
+        const Run run = bench.Q714({"run", plan, "--port", sim, "--format", "json"});
+        QCOMPARE(run.exit, ExitFile);
+        QVERIFY(bench.Received(0).isEmpty());
+    }
+
+    // A command line cannot carry a NUL byte, but the parser is where every
+    // value is checked: it refuses one in any option a record keeps.
+    void aNulInAnOptionOfTheRecordIsRefused_data() {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("station") << "--station";
+        QTest::newRow("operator") << "--operator";
+        QTest::newRow("dut-id") << "--dut-id";
+    }
+
+    void aNulInAnOptionOfTheRecordIsRefused() {
+        QFETCH(QString, option);
+        QCommandLineParser parser;
+        CliRequest request;
+        const QStringList arguments{"q714",
+                                    "run",
+                                    "plan.toml",
+                                    "--port",
+                                    "/dev/null",
+                                    option,
+                                    QStringLiteral("line") + QChar(0) + QStringLiteral("1")};
+        QCOMPARE(ParseCommandLine(arguments, parser, request), ExitUsage);
+        const QString message = OutcomeFields(ExitUsage).value("message").toString();
+        QVERIFY2(message.contains(option) && message.contains("NUL"), qPrintable(message));
+        QCommandLineParser good;
+        CliRequest fine;
+        QCOMPARE(
+            ParseCommandLine({"q714", "run", "plan.toml", "--port", "/dev/null", option, "line 1"},
+                             good, fine),
+            -1);
     }
 };
 
