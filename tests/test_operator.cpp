@@ -1,7 +1,9 @@
-// What the operator at a station sees: the real q714 against q714-sim.
-// Limits and values are printed as the plan gives them and as measured; a
-// text no record store can keep (a NUL character) is refused before any
-// device.
+// What the operator at a station sees and types: the real q714 against
+// q714-sim, its standard input a pseudo-terminal as the operator's keyboard.
+// A prompt takes only an explicit pass or fail, never a key pressed before
+// it asked, and ends at its time-out, on Ctrl+C or at the end of the input;
+// limits are printed as the plan gives them; a text no record store can
+// keep (a NUL character) is refused before any device.
 #include "CliBench.h"
 #include "CommandLine.h"
 #include "ExitStatus.h"
@@ -10,6 +12,10 @@
 #include <QCommandLineParser>
 #include <QLocale>
 #include <QTest>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,12 +26,217 @@ QString writeFile(const QString& path, const QByteArray& text) {
     return path;
 }
 
+// A pseudo-terminal whose follower side is q714's standard input. The test
+// holds the follower open too, so what is typed before q714 starts waits in
+// the terminal's input queue, as keys pressed early do.
+class Terminal {
+public:
+    Terminal() {
+        leader = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (leader < 0 || ::grantpt(leader) != 0 || ::unlockpt(leader) != 0)
+            return;
+        path = QString::fromLocal8Bit(::ptsname(leader));
+        follower = ::open(::ptsname(leader), O_RDWR | O_NOCTTY);
+        ::fcntl(leader, F_SETFL, ::fcntl(leader, F_GETFL) | O_NONBLOCK);
+    }
+    ~Terminal() {
+        if (follower >= 0)
+            ::close(follower);
+        if (leader >= 0)
+            ::close(leader);
+    }
+    bool Ready() const { return follower >= 0; }
+    QString Path() const { return path; }
+    // Keys as the operator types them ("\x04" is Ctrl+D).
+    void Type(const QByteArray& keys) {
+        QCOMPARE(::write(leader, keys.constData(), size_t(keys.size())), ssize_t(keys.size()));
+        DropEcho();
+    }
+    // The terminal echoes what is typed; reading it keeps its buffer free.
+    void DropEcho() {
+        char bytes[256];
+        while (::read(leader, bytes, sizeof bytes) > 0) {
+        }
+    }
+
+private:
+    int leader = -1;
+    int follower = -1;
+    QString path;
+};
+
+// q714 with the terminal as its standard input.
+class Operator {
+public:
+    Operator(Bench& bench, Terminal& terminal, const QStringList& arguments) {
+        q714.setProcessEnvironment(bench.Environment());
+        q714.setStandardInputFile(terminal.Path());
+        q714.start(QStringLiteral(Q714_CLI_PATH), arguments);
+        q714.waitForStarted(30000);
+    }
+    ~Operator() {
+        if (q714.state() != QProcess::NotRunning) {
+            q714.kill();
+            q714.waitForFinished(10000);
+        }
+    }
+    // Waits until standard error holds `text` `count` times; false when q714
+    // ended (or a minute passed) first.
+    bool Shown(const QByteArray& text, int count = 1) {
+        QElapsedTimer clock;
+        clock.start();
+        while (err.count(text) < count && q714.state() == QProcess::Running &&
+               clock.elapsed() < 60000) {
+            q714.waitForReadyRead(50);
+            collect();
+        }
+        collect();
+        return err.count(text) >= count;
+    }
+    void Signal(int number) { ::kill(pid_t(q714.processId()), number); }
+    // Waits for q714 to end (a minute at most, then it is killed).
+    Run Finish() {
+        if (!q714.waitForFinished(60000))
+            q714.kill();
+        q714.waitForFinished(10000);
+        collect();
+        return {q714.exitStatus() == QProcess::NormalExit ? q714.exitCode() : -1, out, err};
+    }
+
+private:
+    void collect() {
+        out += q714.readAllStandardOutput();
+        err += q714.readAllStandardError();
+    }
+
+    QProcess q714;
+    QByteArray out;
+    QByteArray err;
+};
+
+QJsonArray stepsOf(const Run& run) {
+    return run.Json().value("record").toObject().value("steps").toArray();
+}
+
+QString stepField(const Run& run, int index, const char* field) {
+    return stepsOf(run).at(index).toObject().value(field).toString();
+}
+
+const char* const OnePrompt = R"(
+name = "label check"
+version = "1"
+[[steps]]
+kind = "prompt"
+text = "Is the label on?"
+)";
+
 } // namespace
 
 class TestOperator : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QVERIFY2(Terminal().Ready(), "no pseudo-terminal to type on"); }
+
+    // -- the operator's prompt --
+
+    // p or pass, f or fail in any case; anything else, an empty line too,
+    // asks again.
+    void aPromptTakesOnlyAnExplicitAnswer() {
+        Bench bench;
+        const QString sim = bench.Simulator("sim-1");
+        const QString plan = writeFile(bench.File("prompts.toml"), R"(
+name = "prompts"
+version = "1"
+[[steps]]
+kind = "prompt"
+text = "Is the label on?"
+on_failure = "continue"
+[[steps]]
+kind = "prompt"
+text = "Does the shaft turn freely?"
+)");
+        Terminal terminal;
+        Operator run(bench, terminal, {"run", plan, "--port", sim, "--format", "json"});
+        QVERIFY(run.Shown("Is the label on?"));
+        terminal.Type("yes\n");
+        QVERIFY(run.Shown("Is the label on?", 2));
+        terminal.Type("\n");
+        QVERIFY(run.Shown("Is the label on?", 3));
+        terminal.Type("  F \n");
+        QVERIFY(run.Shown("Does the shaft turn freely?"));
+        terminal.Type("Pass\n");
+        const Run done = run.Finish();
+        QCOMPARE(done.exit, ExitCheckFailed);
+        QCOMPARE(stepField(done, 0, "outcome"), QStringLiteral("FAIL"));
+        QCOMPARE(stepField(done, 0, "message"), QStringLiteral("the operator failed it"));
+        QCOMPARE(stepField(done, 1, "outcome"), QStringLiteral("PASS"));
+        QCOMPARE(done.err.count("Is the label on?"), 3);
+    }
+
+    // A key pressed before the question (the operator's last answer typed
+    // twice, say) never answers it.
+    void keysTypedBeforeTheQuestionAreDropped() {
+        Bench bench;
+        const QString sim = bench.Simulator("sim-1");
+        const QString plan = writeFile(bench.File("prompt.toml"), OnePrompt);
+        Terminal terminal;
+        terminal.Type("p\n");
+        Operator run(bench, terminal, {"run", plan, "--port", sim, "--format", "json"});
+        QVERIFY(run.Shown("Is the label on?"));
+        terminal.Type("f\n");
+        const Run done = run.Finish();
+        QCOMPARE(stepField(done, 0, "outcome"), QStringLiteral("FAIL"));
+        QCOMPARE(done.exit, ExitCheckFailed);
+    }
+
+    void theTimeOutEndsAPromptNobodyAnswers() {
+        Bench bench;
+        const QString sim = bench.Simulator("sim-1");
+        const QString plan =
+            writeFile(bench.File("prompt.toml"), QByteArray(OnePrompt) + "timeout_s = 0.5\n");
+        Terminal terminal;
+        Operator run(bench, terminal, {"run", plan, "--port", sim, "--format", "json"});
+        const Run done = run.Finish();
+        QCOMPARE(done.exit, ExitEncoder);
+        QCOMPARE(stepField(done, 0, "outcome"), QStringLiteral("ERROR"));
+        QVERIFY2(stepField(done, 0, "message").contains("time-out of 0.5 s"),
+                 qPrintable(stepField(done, 0, "message")));
+        QCOMPARE(bench.Q714({"records", "list", "--outcome", "ERROR", "--format", "json"})
+                     .Json()
+                     .value("count")
+                     .toInt(),
+                 1);
+    }
+
+    void ctrlCEndsAWaitingPrompt() {
+        Bench bench;
+        const QString sim = bench.Simulator("sim-1");
+        const QString plan = writeFile(bench.File("prompt.toml"), OnePrompt);
+        Terminal terminal;
+        Operator run(bench, terminal, {"run", plan, "--port", sim, "--format", "json"});
+        QVERIFY(run.Shown("Is the label on?"));
+        run.Signal(SIGINT);
+        const Run done = run.Finish();
+        QCOMPARE(done.exit, ExitInterrupted);
+        QCOMPARE(stepField(done, 0, "outcome"), QStringLiteral("ABORTED"));
+        QCOMPARE(done.Json().value("stored").toBool(), true);
+    }
+
+    void theEndOfInputIsNoAnswer() {
+        Bench bench;
+        const QString sim = bench.Simulator("sim-1");
+        const QString plan = writeFile(bench.File("prompt.toml"), OnePrompt);
+        Terminal terminal;
+        Operator run(bench, terminal, {"run", plan, "--port", sim, "--format", "json"});
+        QVERIFY(run.Shown("Is the label on?"));
+        terminal.Type("\x04"); // Ctrl+D on an empty line
+        const Run done = run.Finish();
+        QCOMPARE(done.exit, ExitEncoder);
+        QCOMPARE(stepField(done, 0, "outcome"), QStringLiteral("ERROR"));
+        QVERIFY(stepField(done, 0, "message").contains("no answer"));
+    }
+
     // -- limits and values as the plan gives them --
 
     void limitsAndValuesArePrintedExactly() {
