@@ -2,8 +2,9 @@
 // q714-sim, its standard input a pseudo-terminal as the operator's keyboard.
 // A prompt takes only an explicit pass or fail, never a key pressed before
 // it asked, and ends at its time-out, on Ctrl+C or at the end of the input;
-// limits are printed as the plan gives them; a text no record store can
-// keep (a NUL character) is refused before any device.
+// limits are printed as the plan gives them; a run that never connected is
+// in every export; a text no record store can keep (a NUL character) is
+// refused before any device.
 #include "CliBench.h"
 #include "CommandLine.h"
 #include "ExitStatus.h"
@@ -278,6 +279,35 @@ limits.position_deg = { high = 1.0000001 }
         QVERIFY2(failed.value("message").toString().contains(
                      QString::number(value, 'g', QLocale::FloatingPointShortest) + " deg"),
                  qPrintable(failed.value("message").toString()));
+    }
+
+    // -- every run in every export --
+
+    // An encoder that never connected leaves a record with no step: it is
+    // a row of the CSV and an error of the JUnit file all the same.
+    void aRunThatNeverConnectedIsInEveryExport() {
+        Bench bench;
+        const QString sim = bench.Simulator("sim-1", {"--fail-read-after", "0"});
+        const QString plan = writeFile(bench.File("prompt.toml"), OnePrompt);
+        const Run run = bench.Q714(
+            {"run", plan, "--port", sim, "--dut-id", "tray 9", "--format", "json", "--quiet"});
+        QCOMPARE(run.exit, ExitEncoder);
+        QCOMPARE(run.Json().value("outcome").toString(), QStringLiteral("ERROR"));
+        const QString id = run.Json().value("run_id").toString();
+
+        const Run csv = bench.Q714({"records", "export", "--format", "csv"});
+        QCOMPARE(csv.exit, 0);
+        const QList<QByteArray> rows = csv.out.trimmed().split('\n');
+        QCOMPARE(rows.size(), 2);
+        QVERIFY2(rows[1].startsWith(id.toUtf8() + ',') && rows[1].contains(",tray 9,") &&
+                     rows[1].contains(",ERROR,"),
+                 rows[1].constData());
+
+        const Run junit = bench.Q714({"records", "export", "--format", "junit"});
+        QCOMPARE(junit.exit, 0);
+        QVERIFY2(junit.out.contains("<testsuites tests=\"1\" failures=\"0\" errors=\"1\""),
+                 junit.out.constData());
+        QCOMPARE(junit.out.count("<error "), 1);
     }
 
     // -- text no record store can keep --
