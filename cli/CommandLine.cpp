@@ -416,8 +416,17 @@ int checkNumberOptions(const QCommandLineParser& parser) {
     return -1;
 }
 
+// The options whose text goes into a run's record. A record store cannot
+// keep a NUL character (PostgreSQL's text has none), so none may hold one.
+const char* const RecordTextOptions[] = {"station", "operator", "dut-id"};
+
 // The global options' values, and what one option needs of another.
 int checkOptionValues(const CliRequest& request) {
+    for (const char* option : RecordTextOptions)
+        if (request.IsSet(option) && request.Value(option).contains(QChar(0)))
+            return usageError(QStringLiteral("--%1 holds a NUL character (\\u0000), which a "
+                                             "record store cannot keep")
+                                  .arg(QLatin1String(option)));
     const QString volt = request.Value("volt");
     if (request.IsSet("volt") && volt != QLatin1String("3.3") && volt != QLatin1String("5"))
         return usageError(QStringLiteral("--volt takes 3.3 or 5, not \"%1\"").arg(volt));

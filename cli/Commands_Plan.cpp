@@ -4,6 +4,7 @@
 #include "ConsoleFrontEnd.h"
 #include "ExitStatus.h"
 #include "PlanRunner.h"
+#include "RecordExport.h"
 #include "RecordFiles.h"
 #include "RecordKeeping.h"
 #include "RecordStore.h"
@@ -35,14 +36,6 @@ QJsonObject stepJson(const StepRecord& step) {
     return RecordJson(one).value(QLatin1String("steps")).toArray().first().toObject();
 }
 
-QString limitsText(const Limits& limits) {
-    if (!limits.Any())
-        return {};
-    const QString low = limits.low ? QString::number(*limits.low) : QString();
-    const QString high = limits.high ? QString::number(*limits.high) : QString();
-    return QStringLiteral(" [%1..%2]").arg(low, high);
-}
-
 QString stepText(const StepRecord& step) {
     QString text = QStringLiteral("%1  %2.%3 %4")
                        .arg(OutcomeName(step.outcome).leftJustified(7))
@@ -52,12 +45,8 @@ QString stepText(const StepRecord& step) {
     if (!step.message.isEmpty())
         text += QStringLiteral("  ") + step.message;
     for (const Measurement& m : step.measurements)
-        text += QStringLiteral("\n           %1 = %2 %3%4%5")
-                    .arg(m.name)
-                    .arg(m.value)
-                    .arg(m.unit, limitsText(m.limits),
-                         m.marginal ? QStringLiteral(" marginal") : QString())
-                    .replace(QLatin1String("  ["), QLatin1String(" ["));
+        text += QStringLiteral("\n           ") + MeasurementText(m) +
+                (m.marginal ? QStringLiteral(" marginal") : QString());
     return text;
 }
 

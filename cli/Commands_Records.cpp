@@ -122,10 +122,8 @@ QStringList recordText(const RunRecord& r) {
                     .arg(step.repetition)
                     .arg(step.name, step.message);
         for (const Measurement& m : step.measurements)
-            text << QStringLiteral("           %1 = %2 %3 (%4)")
-                        .arg(m.name)
-                        .arg(m.value)
-                        .arg(m.unit, OutcomeName(m.outcome));
+            text << QStringLiteral("           %1 (%2)")
+                        .arg(MeasurementText(m), OutcomeName(m.outcome));
     }
     for (const Attachment& a : r.attachments)
         text << QStringLiteral("  attached %1: %2 (sha256 %3)").arg(a.name, a.file, a.sha256);

@@ -5,7 +5,9 @@
 // nothing more: they never cost the result. A closed standard output
 // (SIGPIPE) stops it the same way.
 
-#include <QtGlobal>
+#include <QByteArray>
+#include <chrono>
+#include <optional>
 
 // Installs the handlers (once, at start).
 void CatchInterrupts();
@@ -21,6 +23,18 @@ void RequestInterrupt();
 // interrupts the write: 0, or the errno of the failure (EPIPE: the reader
 // closed it).
 int WriteAllToStandardOutput(const char* data, qint64 size);
+
+// The operator's answer on the terminal of standard input. Discards what
+// was typed there and not read yet, so that an answer is one typed after the
+// question.
+void DiscardTypedInput();
+
+enum class TypedLine { Line, EndOfInput, Stopped };
+// Waits for one line on standard input (its newline dropped) with poll(),
+// until `deadline` when there is one; Ctrl+C stops the wait too (Stopped).
+// The end of the input (Ctrl+D, a terminal that hung up) is EndOfInput.
+TypedLine ReadTypedLine(QByteArray& line,
+                        std::optional<std::chrono::steady_clock::time_point> deadline);
 
 // Whether standard input, output and error are terminals.
 bool StdinIsTerminal();

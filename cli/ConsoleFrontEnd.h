@@ -36,6 +36,7 @@ public:
     using Deadline = std::optional<std::chrono::steady_clock::time_point>;
     // From the deadline on, Stopping() holds and waits end.
     void SetDeadline(Deadline at) { deadline = at; }
+    Deadline DeadlineAt() const { return deadline; }
     bool PastDeadline() const;
 
 private:

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -21,11 +23,27 @@ void onStop(int) {
 }
 
 sigset_t interruptSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    return stops;
+}
+
+// The longest a wait for typed input blocks before it looks at Ctrl+C
+// again: a signal may reach another thread and leave poll() waiting.
+constexpr int InputWaitSliceMs = 100;
+
+int pollMilliseconds(std::optional<std::chrono::steady_clock::time_point> deadline) {
+    if (!deadline)
+        return InputWaitSliceMs;
+    using namespace std::chrono;
+    const auto left = duration_cast<milliseconds>(*deadline - steady_clock::now()).count();
+    return int(qBound(qint64(0), qint64(left) + 1, qint64(InputWaitSliceMs)));
+}
+
+bool past(std::optional<std::chrono::steady_clock::time_point> deadline) {
+    return deadline && std::chrono::steady_clock::now() >= *deadline;
 }
 
 } // namespace
@@ -66,6 +84,36 @@ int WriteAllToStandardOutput(const char* data, qint64 size) {
         size -= written;
     }
     return 0;
+}
+
+void DiscardTypedInput() {
+    ::tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
+TypedLine ReadTypedLine(QByteArray& line,
+                        std::optional<std::chrono::steady_clock::time_point> deadline) {
+    line.clear();
+    for (;;) {
+        if (Interrupted() || past(deadline))
+            return TypedLine::Stopped;
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&input, 1, pollMilliseconds(deadline));
+        if (ready == 0 || (ready < 0 && errno == EINTR))
+            continue;
+        if (ready < 0)
+            return TypedLine::EndOfInput;
+        char bytes[256];
+        const ssize_t got = ::read(STDIN_FILENO, bytes, sizeof bytes);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (got <= 0) // Ctrl+D on an empty line, or the terminal hung up (EIO)
+            return TypedLine::EndOfInput;
+        line.append(bytes, got);
+        if (line.endsWith('\n')) {
+            line.chop(1);
+            return TypedLine::Line;
+        }
+    }
 }
 
 bool StdinIsTerminal() {

@@ -6,6 +6,7 @@
 #include "Enkoderji_splosno.h"
 #include "ExitStatus.h"
 #include "Q714_SPI_Dravonel.h"
+#include "RecordExport.h"
 #include "Session.h"
 #include "SystemIdentity.h"
 
@@ -109,7 +110,7 @@ void JudgeMeasurements(const PlanStep& step, const StepResult& result, StepRecor
         m.marginal = m.outcome == Outcome::Pass && m.limits.Marginal(value);
         m.time = now();
         if (m.outcome != Outcome::Pass)
-            failing << QStringLiteral("%1 = %2 %3").arg(m.name).arg(value).arg(m.unit).trimmed();
+            failing << MeasurementText(m);
         record.outcome = Worse(record.outcome, m.outcome);
         record.measurements << m;
     }

@@ -415,19 +415,71 @@ StepResult recordDebug(CommandContext& c, const PlanStep& step, PlanRunState& st
     return result;
 }
 
-// Asks on the terminal: Enter passes, "f" fails.
-StepResult prompt(CommandContext&, const PlanStep& step, PlanRunState& state) {
+// A plan's text as the terminal shows it: control characters other than
+// line breaks and tabs written as \uXXXX, never acted on.
+QString plainText(const QString& text) {
+    QString shown;
+    for (const QChar c : text)
+        shown +=
+            c.category() == QChar::Other_Control && c != QLatin1Char('\n') && c != QLatin1Char('\t')
+                ? QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'))
+                : QString(c);
+    return shown;
+}
+
+enum class Answer { Pass, Fail, Neither };
+
+// "p" or "pass", "f" or "fail", in any case; anything else is no answer.
+Answer answerOf(const QByteArray& line) {
+    const QByteArray word = line.trimmed().toLower();
+    if (word == "p" || word == "pass")
+        return Answer::Pass;
+    if (word == "f" || word == "fail")
+        return Answer::Fail;
+    return Answer::Neither;
+}
+
+void ask(const QString& question) {
+    std::fprintf(stderr, "%s\n[p: pass, f: fail] ", qPrintable(plainText(question)));
+    std::fflush(stderr);
+}
+
+// Asks until the operator answers pass or fail: TypedLine::Line with the
+// answer, or why none came. What was typed before the question is dropped,
+// so a key pressed early never answers it.
+TypedLine askUntilAnswered(const QString& question, const ConsoleFrontEnd& front, Answer& answer) {
+    DiscardTypedInput();
+    for (;;) {
+        ask(question);
+        QByteArray line;
+        const TypedLine typed = ReadTypedLine(line, front.DeadlineAt());
+        if (typed != TypedLine::Line) {
+            std::fputc('\n', stderr);
+            return typed;
+        }
+        answer = answerOf(line);
+        if (answer != Answer::Neither)
+            return typed;
+        std::fprintf(stderr, "Answer p (pass) or f (fail).\n");
+    }
+}
+
+// The operator's pass or fail, typed on the terminal. The step's time-out
+// and Ctrl+C end the wait (the runner makes the step ERROR or ABORTED), and
+// the end of the input makes it an error.
+StepResult prompt(CommandContext& c, const PlanStep& step, PlanRunState& state) {
     if (state.unattended)
         return StepResult::Error(QStringLiteral("an operator prompt in an unattended run"));
     if (!StdinIsTerminal())
         return StepResult::Error(
             QStringLiteral("an operator prompt needs a terminal on standard input"));
-    std::fprintf(stderr, "%s\n[Enter: pass, f then Enter: fail] ", qPrintable(step.Text("text")));
-    std::fflush(stderr);
-    char answer[64] = {};
-    if (!std::fgets(answer, sizeof answer, stdin))
+    Answer answer = Answer::Neither;
+    const TypedLine typed = askUntilAnswered(step.Text("text"), c.front, answer);
+    if (typed == TypedLine::EndOfInput)
+        return StepResult::Error(QStringLiteral("no answer: the input ended"));
+    if (typed == TypedLine::Stopped)
         return StepResult::Error(QStringLiteral("no answer"));
-    if (QByteArray(answer).trimmed().toLower().startsWith('f'))
+    if (answer == Answer::Fail)
         return StepResult::Failed(QStringLiteral("the operator failed it"));
     StepResult result;
     result.message = QStringLiteral("the operator passed it");

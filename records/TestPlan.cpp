@@ -1,5 +1,7 @@
 #include "TestPlan.h"
 
+#include "RecordExport.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -30,15 +32,22 @@ QString fromToml(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// A number as a test engineer writes it: whole numbers without exponent.
+// A number as the plan gives it: whole numbers without exponent, others
+// with every digit they need to read back the same (1199.999, not 1200).
 QString numberText(double value) {
-    if (std::isfinite(value) && value == std::floor(value) && std::fabs(value) < 1e15)
-        return QString::number(static_cast<qint64>(value));
-    return QString::number(value, 'g', 10);
+    return std::isfinite(value) ? NumberText(value) : QString::number(value);
 }
 
+// A key or value of the plan as a message shows it: in quotes, a control
+// character (a NUL, an escape) written as \uXXXX rather than sent to the
+// terminal.
 QString quoted(const QString& text) {
-    return QLatin1Char('"') + text + QLatin1Char('"');
+    QString shown;
+    for (const QChar c : text)
+        shown += c.category() == QChar::Other_Control
+                     ? QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'))
+                     : QString(c);
+    return QLatin1Char('"') + shown + QLatin1Char('"');
 }
 
 QString joined(const QStringList& words) {
@@ -125,11 +134,23 @@ private:
     QString prefix;
 };
 
+// Every text of a plan is read here. A NUL character is refused: a record
+// store cannot keep one (PostgreSQL's text has none), and a run must never
+// find that out after it has measured.
 std::optional<QString> textOf(const toml::node& value, const QString& key, Problems& problems) {
-    if (const auto* text = value.as_string())
-        return fromToml(text->get());
-    problems.WrongType(value, key, QStringLiteral("a string"));
-    return std::nullopt;
+    const auto* string = value.as_string();
+    if (!string) {
+        problems.WrongType(value, key, QStringLiteral("a string"));
+        return std::nullopt;
+    }
+    const QString text = fromToml(string->get());
+    if (text.contains(QChar(0))) {
+        problems.At(value.source(), QStringLiteral("%1 holds a NUL character (\\u0000), which "
+                                                   "a record store cannot keep")
+                                        .arg(quoted(key)));
+        return std::nullopt;
+    }
+    return text;
 }
 
 std::optional<QString> nonEmptyTextOf(const toml::node& value, const QString& key,

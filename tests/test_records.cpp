@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QThread>
 #include <QXmlStreamReader>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -79,6 +80,88 @@ RunRecord sampleRecord() {
 
 QByteArray json(const RunRecord& r) {
     return QJsonDocument(RecordJson(r)).toJson();
+}
+
+// A run that ended before it measured anything: the encoder did not
+// connect (ERROR), was interrupted before its first step (ABORTED), or its
+// one step failed without a value (FAIL).
+RunRecord unmeasuredRun(Outcome outcome, bool withStep) {
+    RunRecord r = sampleRecord();
+    r.dutId = QStringLiteral("tray 4");
+    r.outcome = outcome;
+    r.message = QStringLiteral("ended early");
+    r.steps.clear();
+    r.attachments.clear();
+    if (withStep) {
+        StepRecord step;
+        step.index = 1;
+        step.name = step.kind = QStringLiteral("identify");
+        step.outcome = outcome;
+        step.message = QStringLiteral("the encoder is type 2, not 7");
+        r.steps << step;
+    }
+    return r;
+}
+
+// RFC 4180 rows of a CSV document, each a list of its fields.
+QList<QStringList> csvRows(const QByteArray& csv) {
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false;
+    const QString text = QString::fromUtf8(csv);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+            field += c;
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (!quoted && c == ',') {
+            row << field;
+            field.clear();
+        } else if (!quoted && c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            rows << (row << field);
+            row.clear();
+            field.clear();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    return rows;
+}
+
+// The outcome counts of every <testsuite> and of <testsuites>, by run id
+// ("" for the total).
+struct JunitCounts {
+    int tests = 0, failures = 0, errors = 0, skipped = 0;
+    int failureElements = 0, errorElements = 0, skippedElements = 0;
+};
+
+QMap<QString, JunitCounts> junitCounts(const QByteArray& xml, QString& problem) {
+    QMap<QString, JunitCounts> counts;
+    QXmlStreamReader reader(xml);
+    QString suite;
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = reader.attributes();
+        if (reader.name() == QLatin1String("testsuites") ||
+            reader.name() == QLatin1String("testsuite")) {
+            suite = a.value("id").toString();
+            JunitCounts& c = counts[suite];
+            c.tests = a.value("tests").toInt();
+            c.failures = a.value("failures").toInt();
+            c.errors = a.value("errors").toInt();
+            c.skipped = a.value("skipped").toInt();
+        }
+        counts[suite].failureElements += reader.name() == QLatin1String("failure");
+        counts[suite].errorElements += reader.name() == QLatin1String("error");
+        counts[suite].skippedElements += reader.name() == QLatin1String("skipped");
+    }
+    problem = reader.hasError() ? reader.errorString() : QString();
+    return counts;
 }
 
 } // namespace
@@ -278,6 +361,107 @@ private slots:
         RunRecord formula = sampleRecord();
         formula.operatorName = QStringLiteral("=HYPERLINK(\"x\")");
         QVERIFY(RecordsCsv({formula}).contains(",\"'=HYPERLINK"));
+    }
+
+    // A run without measurements still has its row, with the run's fields
+    // and its device's own name; what it did not measure stays empty.
+    void everyRunHasItsRowInCsv() {
+        const QList<RunRecord> runs{unmeasuredRun(Outcome::Error, false),
+                                    unmeasuredRun(Outcome::Aborted, false),
+                                    unmeasuredRun(Outcome::Fail, true), sampleRecord()};
+        const QList<QStringList> rows = csvRows(RecordsCsv(runs));
+        QCOMPARE(rows.size(), 1 + 3 + 2); // the header, a row per early end, two measurements
+        const QStringList header = rows.first();
+        const auto cell = [&header](const QStringList& row, const char* column) {
+            return row.value(header.indexOf(QLatin1String(column)));
+        };
+        QVERIFY(header.contains("dut_id"));
+        for (int i = 0; i < 3; ++i) {
+            const QStringList& row = rows[i + 1];
+            QCOMPARE(row.size(), header.size());
+            QCOMPARE(cell(row, "run_id"), runs[i].runId);
+            QCOMPARE(cell(row, "dut_id"), QStringLiteral("tray 4"));
+            QCOMPARE(cell(row, "station"), QStringLiteral("line-2/st4"));
+            QCOMPARE(cell(row, "run_outcome"), OutcomeName(runs[i].outcome));
+            QCOMPARE(cell(row, "started_utc"), QStringLiteral("2026-12-10T08:30:01.250Z"));
+            for (const char* column : {"measurement", "value", "unit", "low", "high", "outcome"})
+                QVERIFY2(cell(row, column).isEmpty(), column);
+        }
+        QCOMPARE(cell(rows[4], "dut_id"), QStringLiteral("box 17"));
+        QCOMPARE(cell(rows[4], "measurement"), QStringLiteral("signal_level"));
+    }
+
+    // A spreadsheet skips leading blanks before it looks for a formula.
+    void csvKeepsFormulasAsTextBehindLeadingBlanks_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("cell");
+        QTest::newRow("equals") << "=1+1"
+                                << "'=1+1";
+        QTest::newRow("tab before equals") << "\t=1+1"
+                                           << "'\t=1+1";
+        QTest::newRow("carriage return before plus") << "\r+cmd"
+                                                     << "'\r+cmd";
+        QTest::newRow("spaces before minus") << "  -2+3"
+                                             << "'  -2+3";
+        QTest::newRow("line feed before at") << "\n@SUM(A1)"
+                                             << "'\n@SUM(A1)";
+        QTest::newRow("a negative number stays a number") << "-0.5"
+                                                          << "-0.5";
+        QTest::newRow("blanks inside are plain text") << "line 1 = 2"
+                                                      << "line 1 = 2";
+    }
+
+    void csvKeepsFormulasAsTextBehindLeadingBlanks() {
+        QFETCH(QString, text);
+        QFETCH(QString, cell);
+        RunRecord r = sampleRecord();
+        r.operatorName = text;
+        const QList<QStringList> rows = csvRows(RecordsCsv({r}));
+        QCOMPARE(rows[1].value(rows[0].indexOf("operator")), cell);
+    }
+
+    // A value and a limit read back from the export are the ones measured.
+    void csvNumbersReadBackExactly() {
+        RunRecord r = sampleRecord();
+        r.steps[1].measurements[0].value = 0.1 + 0.2;
+        r.steps[1].measurements[0].limits.high = 1199.9999999999998;
+        const QList<QStringList> rows = csvRows(RecordsCsv({r}));
+        const QStringList& header = rows[0];
+        const QString value = rows[1].value(header.indexOf("value"));
+        const QString high = rows[1].value(header.indexOf("high"));
+        QVERIFY2(value.toDouble() == 0.1 + 0.2, qPrintable(value)); // exactly, not nearly
+        QVERIFY2(high.toDouble() == 1199.9999999999998, qPrintable(high));
+    }
+
+    // A CI system counts a run that did not pass, however early it ended:
+    // in its suite and in the total.
+    void junitCountsEveryRunThatDidNotPass() {
+        RunRecord interrupted = sampleRecord(); // stopped between two passing steps
+        interrupted.steps.removeLast();
+        interrupted.outcome = Outcome::Aborted;
+        const QList<RunRecord> runs{unmeasuredRun(Outcome::Error, false),
+                                    unmeasuredRun(Outcome::Fail, false),
+                                    unmeasuredRun(Outcome::Fail, true),
+                                    unmeasuredRun(Outcome::Aborted, false), interrupted};
+        QString problem;
+        const QMap<QString, JunitCounts> counts = junitCounts(RecordsJunit(runs), problem);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        const auto suite = [&](int i) { return counts.value(runs[i].runId); };
+        QCOMPARE(suite(0).errors, 1);
+        QCOMPARE(suite(0).errorElements, 1);
+        QCOMPARE(suite(0).tests, 1);
+        QCOMPARE(suite(1).failures, 1);
+        QCOMPARE(suite(1).failureElements, 1);
+        QCOMPARE(suite(2).failures, 1); // the failed step is the one failure
+        QCOMPARE(suite(2).tests, 1);
+        QCOMPARE(suite(3).skipped, 1);
+        QCOMPARE(suite(4).skipped, 1);
+        QCOMPARE(suite(4).tests, 2);
+        const JunitCounts total = counts.value(QString());
+        QCOMPARE(total.tests, 1 + 1 + 1 + 1 + 2);
+        QCOMPARE(total.failures, 2);
+        QCOMPARE(total.errors, 1);
+        QCOMPARE(total.skipped, 2);
     }
 
     void junitHasASuitePerRunAndFailuresWhereTheyHappened() {

@@ -243,6 +243,32 @@ private slots:
         row("steps a table", withHeader("[steps]\nkind = \"store\"\n"), 3, 1,
             {"\"steps\"", "array of tables"});
         row("step not a table", withHeader("steps = [1]\n"), 3, 10, {"step 1:", "a table"});
+        // A NUL character, which no record store keeps, in any text of a plan:
+        // refused at its line, and shown as \u0000 rather than sent to the
+        // terminal.
+        row("NUL in the name",
+            "name = \"p\\u0000\"\nversion = \"1\"\n[[steps]]\nkind = \"store\"\n", 1, 8,
+            {"\"name\"", "NUL"});
+        row("NUL in the version",
+            "name = \"p\"\nversion = \"1\\u0000\"\n[[steps]]\nkind = \"store\"\n", 2, 11,
+            {"\"version\"", "NUL"});
+        row("NUL in the description",
+            withHeader("description = \"\\u0000\"\n[[steps]]\nkind = \"store\"\n"), 3, 15,
+            {"\"description\"", "NUL"});
+        row("NUL in a step's name", step("kind = \"store\"\nname = \"a\\u0000b\"\n"), 5, 8,
+            {"step 1:", "\"name\"", "NUL"});
+        row("NUL in the kind", step("kind = \"read\\u0000\"\n"), 4, 8, {"\"kind\"", "NUL"});
+        row("NUL in on_failure", step("kind = \"store\"\non_failure = \"stop\\u0000\"\n"), 5, 14,
+            {"\"on_failure\"", "NUL"});
+        row("NUL in a prompt's text", step("kind = \"prompt\"\ntext = \"Label on?\\u0000\"\n"), 5,
+            8, {"\"text\"", "NUL"});
+        row("NUL in an expected part", step("kind = \"identify\"\nexpect_part = \"RX\\u0000*\"\n"),
+            5, 15, {"\"expect_part\"", "NUL"});
+        row("NUL in a key", step("kind = \"store\"\n\"na\\u0000me\" = \"x\"\n"), 5, 1,
+            {"unknown key", "\"na\\u0000me\""});
+        row("NUL in a measurement's name",
+            step("kind = \"read\"\nlimits.\"error_count\\u0000\" = { high = 0 }\n"), 5, 8,
+            {"unknown measurement", "\"error_count\\u0000\""});
         // Keys of every step.
         row("missing kind", step("name = \"x\"\n"), 3, 1, {"missing \"kind\"", "identify"});
         row("kind a number", step("kind = 3\n"), 4, 8, {"\"kind\"", "a string"});
@@ -279,6 +305,15 @@ private slots:
         row("marginal negative",
             step("kind = \"signal\"\nlimits.air_gap_um = { high = 400, marginal = -1 }\n"), 5, 46,
             {"limits.air_gap_um.marginal", "0 or more"});
+        // A number in a message is the one the plan gives, every digit of it.
+        row("limits the wrong way round by a hair",
+            step("kind = \"signal\"\nlimits.signal_level = { low = 1199.99999999, high = "
+                 "1199.9999999 }\n"),
+            5, 8, {"low 1199.99999999 ", "high 1199.9999999)"});
+        row("marginal too wide by a hair",
+            step("kind = \"signal\"\nlimits.signal_level = { low = 0, high = "
+                 "0.30000000000000004, marginal = 0.2 }\n"),
+            5, 73, {"0.2 is too wide", "high 0.30000000000000004"});
         row("limit without low or high",
             step("kind = \"read\"\nlimits.error_count = { marginal = 1 }\n"), 5, 8,
             {"limits.error_count", "\"low\", \"high\""});
