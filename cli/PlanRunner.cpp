@@ -145,7 +145,9 @@ PlanRun RunTestPlan(CommandContext& c, const TestPlan& plan, const RunParticipan
     fillDevice(record, c.session);
     if (connected != 0) {
         record.outcome = Interrupted() ? Outcome::Aborted : Outcome::Error;
-        record.message = QStringLiteral("the encoder could not be connected: ") + LastError;
+        record.message =
+            QStringLiteral("the encoder could not be connected: ") +
+            QString(LastError).replace(QLatin1String("\r\n"), QLatin1String(" ")).trimmed();
         run.linkLost = connected == ExitLink;
         record.ended = now();
         return run;
