@@ -235,7 +235,7 @@ QJsonObject entryJson(const OutboxEntry& e) {
 QString entryText(const OutboxEntry& e) {
     return QStringLiteral("%1  %2  %3  %4  %5")
         .arg(UtcText(e.queued), OutboxStateName(e.state).leftJustified(8), e.runId, e.store,
-             e.reason);
+             e.reason.simplified()); // one line: a driver's reason may hold several
 }
 
 int listOutbox(Outbox& outbox, Output& out) {
@@ -268,7 +268,10 @@ bool confirmDrop(const CliRequest& request, const OutboxEntry& entry) {
     std::fprintf(stderr, "%s [y/N] ", qPrintable(question));
     std::fflush(stderr);
     const QString answer = QTextStream(stdin).readLine().trimmed().toLower();
-    return answer == QLatin1String("y") || answer == QLatin1String("yes");
+    if (answer == QLatin1String("y") || answer == QLatin1String("yes"))
+        return true;
+    Fail(ExitUsage, QStringLiteral("nothing was dropped"));
+    return false;
 }
 
 int dropFromOutbox(const CliRequest& request, Outbox& outbox, Output& out) {

@@ -275,6 +275,17 @@ bool Outbox::remove(const QString& runId, QString& problem) {
     return false;
 }
 
+bool Outbox::noteFile(const QString& runId, const QString& file, QString& problem) {
+    QSqlQuery q(QSqlDatabase::database(connectionName, false));
+    q.prepare(QStringLiteral("UPDATE settled SET file = ? WHERE run_id = ?"));
+    q.addBindValue(file);
+    q.addBindValue(runId);
+    if (q.exec())
+        return true;
+    problem = sqlProblem(q.lastError());
+    return false;
+}
+
 bool Outbox::setState(const QString& runId, OutboxState state, const QString& reason,
                       QString& problem) {
     QSqlQuery q(QSqlDatabase::database(connectionName, false));
@@ -422,6 +433,8 @@ SyncReport Outbox::Send(const QString& onlyUrl, const StoreWait& wait) {
 SyncReport Outbox::ImportRecordFiles(const QString& folder, const QString& storeUrl,
                                      const StoreWait& wait) {
     SyncReport report;
+    if (wait.stop && wait.stop()) // stopped: the files wait for the next sync
+        return report;
     QString problem;
     std::optional<QSet<QString>> queued = column("SELECT run_id FROM outbox", problem);
     const std::optional<QSet<QString>> settled = column("SELECT run_id FROM settled", problem);
@@ -481,8 +494,8 @@ SyncReport Outbox::ImportRecordFiles(const QString& folder, const QString& store
             continue;
         }
         if (settled->contains(record.runId)) {
-            // Stored by way of the outbox: its file need not be read again.
-            if (!NoteStored(record.runId, file, problem))
+            // Settled by way of the outbox: its file need not be read again.
+            if (!noteFile(record.runId, file, problem))
                 report.problems << problem;
             continue;
         }

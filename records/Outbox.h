@@ -103,6 +103,7 @@ public:
 private:
     bool migrate(QString& problem);
     bool remove(const QString& runId, QString& problem);
+    bool noteFile(const QString& runId, const QString& file, QString& problem);
     bool settle(const QString& runId, const QString& file, const QString& how, QString& problem);
     bool setState(const QString& runId, OutboxState state, const QString& reason, QString& problem);
     std::optional<QSet<QString>> column(const char* sql, QString& problem);
