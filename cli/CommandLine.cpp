@@ -75,7 +75,9 @@ const OptionEntry CommandOptions[] = {
     {"db", "url",
      "The record store: sqlite:PATH or postgresql://user@host:port/db (default: "
      "$Q714_DB, else SQLite in the user's data folder)."},
-    {"records", "folder", "Where the records' JSON files go (default: the user's data folder)."},
+    {"records", "folder",
+     "Where the records' JSON files go, and where records sync looks for them (default: the "
+     "user's data folder)."},
     {"serial", "serial", "Only the records of this encoder."},
     {"outcome", "outcome", "Only the records with this outcome (PASS, FAIL, ERROR, ABORTED)."},
     {"since", "date", "Only the records of runs started since (2026-12-10, or a UTC time)."},
@@ -210,9 +212,13 @@ const QList<CommandEntry> CommandTable = {
      false},
     {"records",
      "The stored records: list and show them, export them (--format csv, json or junit), "
-     "send the outbox.",
-     {{"list", "", 0, 0}, {"show", "ID", 1, 1}, {"export", "", 0, 0}, {"sync", "", 0, 0}},
-     {"db", "serial", "station", "outcome", "since", "limit"},
+     "send the outbox, list or drop what waits in it.",
+     {{"list", "", 0, 0},
+      {"show", "ID", 1, 1},
+      {"export", "", 0, 0},
+      {"sync", "", 0, 0},
+      {"outbox", "list|drop ID", 1, 2}},
+     {"db", "serial", "station", "outcome", "since", "limit", "records"},
      false,
      false,
      "records",

@@ -12,11 +12,26 @@
 #include "SystemIdentity.h"
 #include "TestPlan.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <optional>
 
 namespace {
+
+// The record store as found before any device was touched (by CheckRunPlan).
+std::optional<StoreCheck> storeBeforeRun;
+
+// A plan is read from a regular file: a FIFO or a device would hold its
+// reading up, or never end it. A missing file is named by the plan's reader.
+int checkPlanFile(const QString& path) {
+    const QFileInfo file(path);
+    if (!file.exists() || file.isFile())
+        return ExitDone;
+    return Fail(ExitFile,
+                QStringLiteral("%1 is not a regular file: a plan is read from a file").arg(path));
+}
 
 // Prints every mistake of a plan that is not good: ExitFile then.
 int reportProblems(const PlanParse& parse, const QString& path) {
@@ -27,6 +42,14 @@ int reportProblems(const PlanParse& parse, const QString& path) {
     return Fail(ExitFile, QStringLiteral("%1 has %2 mistake(s); nothing was sent")
                               .arg(path)
                               .arg(parse.problems.size()));
+}
+
+// The plan, read and checked; an exit status after a message when it is no good.
+int readPlan(const QString& path, PlanParse& parse) {
+    if (const int status = checkPlanFile(path))
+        return status;
+    parse = ReadPlanFile(path);
+    return reportProblems(parse, path);
 }
 
 QJsonObject stepJson(const StepRecord& step) {
@@ -102,15 +125,27 @@ int CheckRunPlan(const CliRequest& request) {
     const QString path = request.arguments.value(0);
     if (path.isEmpty())
         return Fail(ExitUsage, QStringLiteral("run needs PLAN.toml"));
-    return reportProblems(ReadPlanFile(path), path);
+    PlanParse parse;
+    if (const int status = readPlan(path, parse))
+        return status;
+    // The store is checked by the process that runs the device: the parent
+    // of several devices leaves it to its children, which check at once.
+    if (!request.child && (request.allAdapters || request.ports.size() > 1))
+        return ExitDone;
+    StoreCheck check;
+    if (const int status =
+            CheckStore(StoreUrlOf(request.Value("db")), ConsoleVoice(request.quiet), check))
+        return status;
+    storeBeforeRun = check;
+    return ExitDone;
 }
 
 int RunPlanCommand(const CliRequest& request, Output& out) {
     if (request.arguments.value(0) != QLatin1String("check") || request.arguments.size() != 2)
         return Fail(ExitUsage, QStringLiteral("plan takes check PLAN.toml"));
     const QString path = request.arguments.value(1);
-    const PlanParse parse = ReadPlanFile(path);
-    if (const int status = reportProblems(parse, path))
+    PlanParse parse;
+    if (const int status = readPlan(path, parse))
         return status;
     out.Result(Output::Tagged(QStringLiteral("result"), {{"command", "plan"},
                                                          {"file", path},
@@ -126,8 +161,8 @@ int RunPlanCommand(const CliRequest& request, Output& out) {
 
 int RunTestRun(CommandContext& c) {
     const QString path = c.request.arguments.value(0);
-    const PlanParse parse = ReadPlanFile(path);
-    if (const int status = reportProblems(parse, path))
+    PlanParse parse;
+    if (const int status = readPlan(path, parse))
         return status; // checked before the adapter was opened; checked again
     QTemporaryDir work;
     if (!work.isValid())
@@ -138,7 +173,8 @@ int RunTestRun(CommandContext& c) {
         });
     const QString storeUrl = StoreUrlOf(c.request.Value("db"));
     const KeptRecord kept =
-        KeepRecord(run.record, run.files, recordsFolderOf(c.request), storeUrl, c.front);
+        KeepRecord(run.record, run.files, recordsFolderOf(c.request), storeUrl,
+                   storeBeforeRun.value_or(StoreCheck{true, {}}), VoiceOf(c.front));
     const RunRecord& r = run.record;
     c.out.Result(ResultOf(c, {{"run_id", r.runId},
                               {"outcome", OutcomeName(r.outcome)},
@@ -147,6 +183,7 @@ int RunTestRun(CommandContext& c) {
                               {"store", RecordStore::ShownUrl(storeUrl)},
                               {"stored", kept.stored},
                               {"queued", kept.queued},
+                              {"store_problem", kept.storeProblem},
                               {"record", RecordJson(r)}}),
                  summaryText(r, kept));
     return exitOf(run, kept);

@@ -1,15 +1,19 @@
-// records list, show, export and sync: the record store from the command
-// line.
+// records list, show, export, sync and outbox: the record store and the
+// outbox from the command line.
 #include "Commands.h"
+#include "Console.h"
 #include "ConsoleFrontEnd.h"
 #include "ExitStatus.h"
 #include "Outbox.h"
 #include "RecordExport.h"
+#include "RecordFiles.h"
 #include "RecordKeeping.h"
 #include "RecordStore.h"
 #include "Session.h"
 
 #include <QJsonArray>
+#include <QTextStream>
+#include <cstdio>
 
 namespace {
 
@@ -164,23 +168,135 @@ int exportRecords(const CliRequest& request, Output& out) {
     return ExitDone;
 }
 
+// The outbox, open: 0, or the exit status after a message.
+int openOutbox(Outbox& outbox) {
+    QString problem;
+    if (outbox.Open(Outbox::DefaultPath(), problem))
+        return ExitDone;
+    return Fail(ExitFile, QStringLiteral("the outbox cannot be opened: ") + problem);
+}
+
+int syncStatus(const SyncReport& report) {
+    int status = ExitDone;
+    if (report.conflicts > 0 || report.refused > 0)
+        status = ExitCheckFailed;
+    if (report.left > 0)
+        status = WorseExit(status, ExitLink);
+    return Interrupted() ? WorseExit(status, ExitInterrupted) : status;
+}
+
+// Sends the outbox, then imports the record files that reached no store.
 int sync(const CliRequest& request, Output& out) {
     Outbox outbox;
-    QString problem;
-    if (!outbox.Open(Outbox::DefaultPath(), problem))
-        return Fail(ExitFile, QStringLiteral("the outbox cannot be opened: ") + problem);
-    const SyncReport report = outbox.Send(request.IsSet("db") ? request.Value("db") : QString());
+    if (const int status = openOutbox(outbox))
+        return status;
+    const QString given = request.Value("db");
+    const StoreWait wait = StoreWaitOf(ConsoleVoice(request.quiet));
+    SyncReport report = outbox.Send(SyncRoute(given), wait, true);
+    const QString folder =
+        request.IsSet("records") ? request.Value("records") : DefaultRecordsFolder();
+    const SyncReport files = outbox.ImportRecordFiles(folder, StoreUrlOf(given), wait);
+    report.imported = files.imported;
+    report.alreadyThere += files.alreadyThere;
+    report.left += files.left;
+    report.conflicts += files.conflicts;
+    report.refused += files.refused;
+    report.problems << files.problems;
     for (const QString& line : report.problems)
         Fail(ExitLink, line);
     out.Result(Output::Tagged(QStringLiteral("result"), {{"command", "records"},
                                                          {"sent", report.sent},
                                                          {"already_there", report.alreadyThere},
-                                                         {"left", report.left}}),
-               {QStringLiteral("%1 sent, %2 already there, %3 still waiting")
+                                                         {"left", report.left},
+                                                         {"conflicts", report.conflicts},
+                                                         {"refused", report.refused},
+                                                         {"imported", report.imported}}),
+               {QStringLiteral("%1 sent, %2 already there, %3 still waiting, %4 in conflict, "
+                               "%5 refused and set aside; %6 record file(s) imported")
                     .arg(report.sent)
                     .arg(report.alreadyThere)
-                    .arg(report.left)});
-    return report.left > 0 ? ExitLink : ExitDone;
+                    .arg(report.left)
+                    .arg(report.conflicts)
+                    .arg(report.refused)
+                    .arg(report.imported)});
+    return syncStatus(report);
+}
+
+QJsonObject entryJson(const OutboxEntry& e) {
+    return Output::Tagged(QStringLiteral("outbox_record"), {{"run_id", e.runId},
+                                                            {"store", e.store},
+                                                            {"queued_utc", UtcText(e.queued)},
+                                                            {"state", OutboxStateName(e.state)},
+                                                            {"reason", e.reason}});
+}
+
+QString entryText(const OutboxEntry& e) {
+    return QStringLiteral("%1  %2  %3  %4  %5")
+        .arg(UtcText(e.queued), OutboxStateName(e.state).leftJustified(8), e.runId, e.store,
+             e.reason.simplified()); // one line: a driver's reason may hold several
+}
+
+int listOutbox(Outbox& outbox, Output& out) {
+    QString problem;
+    const std::optional<QList<OutboxEntry>> entries = outbox.Entries(problem);
+    if (!entries)
+        return Fail(ExitFile, QStringLiteral("the outbox cannot be read: ") + problem);
+    out.SetItemsKey(QStringLiteral("outbox"));
+    for (const OutboxEntry& entry : *entries)
+        out.Item(entryJson(entry), entryText(entry));
+    out.Result(Output::Tagged(QStringLiteral("result"),
+                              {{"command", "records"}, {"count", int(entries->size())}}),
+               {QStringLiteral("%1 record(s) in the outbox").arg(entries->size())});
+    return ExitDone;
+}
+
+// Asks on a terminal; without one, --yes is needed.
+bool confirmDrop(const CliRequest& request, const OutboxEntry& entry) {
+    if (request.yes)
+        return true;
+    const QString question = QStringLiteral("Drop run %1 (%2 for %3) from the outbox for good? It "
+                                            "is never sent; its record file stays.")
+                                 .arg(entry.runId, OutboxStateName(entry.state), entry.store);
+    if (!StdinIsTerminal()) {
+        Fail(ExitUsage, QStringLiteral("%1 Standard input is not a terminal: --yes drops it "
+                                       "without asking")
+                            .arg(question));
+        return false;
+    }
+    std::fprintf(stderr, "%s [y/N] ", qPrintable(question));
+    std::fflush(stderr);
+    const QString answer = QTextStream(stdin).readLine().trimmed().toLower();
+    if (answer == QLatin1String("y") || answer == QLatin1String("yes"))
+        return true;
+    Fail(ExitUsage, QStringLiteral("nothing was dropped"));
+    return false;
+}
+
+int dropFromOutbox(const CliRequest& request, Outbox& outbox, Output& out) {
+    QString problem;
+    const std::optional<OutboxEntry> entry = outbox.Find(request.arguments.value(2), problem);
+    if (!entry)
+        return Fail(ExitUsage, problem);
+    if (!confirmDrop(request, *entry))
+        return ExitUsage;
+    if (!outbox.Drop(entry->runId, problem))
+        return Fail(ExitFile, QStringLiteral("the outbox cannot be written: ") + problem);
+    out.Result(Output::Tagged(QStringLiteral("result"),
+                              {{"command", "records"}, {"dropped", entry->runId}}),
+               {QStringLiteral("%1 dropped from the outbox").arg(entry->runId)});
+    return ExitDone;
+}
+
+int outboxCommand(const CliRequest& request, Output& out) {
+    const QString action = request.arguments.value(1);
+    const bool list = action == QLatin1String("list") && request.arguments.size() == 2;
+    const bool drop = action == QLatin1String("drop") && request.arguments.size() == 3;
+    if (!list && !drop)
+        return Fail(ExitUsage, QStringLiteral("records outbox takes list, or drop ID"));
+    Outbox outbox;
+    if (const int status = openOutbox(outbox))
+        return status;
+    return list ? listOutbox(outbox, out) : dropFromOutbox(request, outbox, out);
 }
 
 } // namespace
@@ -196,5 +312,7 @@ int RunRecordsCommand(const CliRequest& request, Output& out) {
         return exportRecords(request, out);
     if (action == QLatin1String("sync"))
         return sync(request, out);
-    return Fail(ExitUsage, QStringLiteral("records takes list, show ID, export or sync"));
+    if (action == QLatin1String("outbox"))
+        return outboxCommand(request, out);
+    return Fail(ExitUsage, QStringLiteral("records takes list, show ID, export, sync or outbox"));
 }

@@ -1,9 +1,11 @@
 #pragma once
 // The console q714 runs in. Ctrl+C (SIGINT) and SIGTERM ask the running
 // command to stop at its next step; the command then says what it left
-// behind, writes its result and exits with ExitInterrupted. More of them ask
-// nothing more: they never cost the result. A closed standard output
-// (SIGPIPE) stops it the same way.
+// behind, writes its result and exits with ExitInterrupted. More of them
+// never cost the result: each further one only hurries what is left (a
+// record store that is slow to answer is given up, the record going to the
+// outbox at once). A closed standard output (SIGPIPE) stops it the same
+// way, once however many writes fail.
 
 #include <QByteArray>
 #include <chrono>
@@ -12,11 +14,16 @@
 // Installs the handlers (once, at start).
 void CatchInterrupts();
 bool Interrupted();
+// How many stops have come: 0 none, 1 the one that stops the command, more
+// hurry it. A stop the parent q714 of several devices passes on to its
+// child counts as the same stop that reached the child from its process
+// group, not as a further one.
+int StopCount();
 // For a child process, between its fork and its exec: holds Ctrl+C and
 // SIGTERM back until the child's own CatchInterrupts, so that a stop that
 // comes while it starts is kept rather than fatal.
 void HoldInterruptsUntilCaught();
-// For tests and for children that are told to stop.
+// For tests and for a closed output: the first stop, when none came yet.
 void RequestInterrupt();
 
 // Writes the bytes to standard output whole, going on after a signal that

@@ -10,16 +10,37 @@
 
 namespace {
 
-std::atomic<bool> interrupted{false};
+static_assert(std::atomic<int>::is_always_lock_free, "counted in a signal handler");
 
-// Every stop asks the same: stop at the next step. A second one (Ctrl+C
-// pressed again, `timeout -s INT`, a stop that reaches a child of several
-// devices both from its process group and from its parent) must not cost the
-// result, so none ends the program on the spot. Standard output closed by
-// its reader (SIGPIPE, `q714 run ... | head`) stops it the same way, so a
-// test run still keeps its record instead of dying on the next write.
-void onStop(int) {
-    interrupted.store(true);
+// Stops counted by where they came from: a stop the parent process passes
+// on (the parent q714 of several devices, or `timeout`) and the others (the
+// terminal's Ctrl+C to the process group, kill, ...). The count is the
+// larger of the two, so that Ctrl+C reaching a child both from its process
+// group and from its parent counts once.
+std::atomic<int> stopsFromParent{0};
+std::atomic<int> otherStops{0};
+
+// None ends the program on the spot: a second Ctrl+C, `timeout -s INT`
+// sending its signal twice, a stop that reaches a child of several devices
+// both from its process group and from its parent must not cost the result
+// or the record.
+void onStop(int, siginfo_t* info, void*) {
+    if (info && info->si_code == SI_USER && info->si_pid == ::getppid())
+        stopsFromParent.fetch_add(1);
+    else
+        otherStops.fetch_add(1);
+}
+
+// The first stop, unless one came already: standard output closed by its
+// reader (SIGPIPE, `q714 run ... | head`) fails every later write too, and
+// those are one stop, not many.
+void firstStop() {
+    int none = 0;
+    otherStops.compare_exchange_strong(none, 1);
+}
+
+void onClosedOutput(int) {
+    firstStop();
 }
 
 sigset_t interruptSignals() {
@@ -50,12 +71,15 @@ bool past(std::optional<std::chrono::steady_clock::time_point> deadline) {
 
 void CatchInterrupts() {
     struct sigaction action = {};
-    action.sa_handler = onStop;
+    action.sa_sigaction = onStop;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: a blocking wait returns at once
+    action.sa_flags = SA_SIGINFO; // no SA_RESTART: a blocking wait returns at once
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGPIPE, &action, nullptr);
+    struct sigaction closed = {};
+    closed.sa_handler = onClosedOutput;
+    sigemptyset(&closed.sa_mask);
+    sigaction(SIGPIPE, &closed, nullptr);
     const sigset_t held = interruptSignals(); // a stop held back since the start arrives now
     sigprocmask(SIG_UNBLOCK, &held, nullptr);
 }
@@ -65,12 +89,16 @@ void HoldInterruptsUntilCaught() {
     sigprocmask(SIG_BLOCK, &held, nullptr);
 }
 
+int StopCount() {
+    return qMax(stopsFromParent.load(), otherStops.load());
+}
+
 bool Interrupted() {
-    return interrupted.load();
+    return StopCount() > 0;
 }
 
 void RequestInterrupt() {
-    interrupted.store(true);
+    firstStop();
 }
 
 int WriteAllToStandardOutput(const char* data, qint64 size) {

@@ -232,14 +232,14 @@ int RunOnSeveralDevices(const CliRequest& request, const QStringList& arguments)
         ++running;
         children << child;
     }
-    // A stop asked of this process alone (SIGTERM) reaches the children too;
-    // one that reached them already (Ctrl+C to the process group) costs them
-    // nothing more.
+    // A stop asked of this process alone (SIGTERM) reaches the children too,
+    // and so does each further one, which hurries them; one that reached
+    // them already (Ctrl+C to the process group) counts once there.
     QTimer watch;
-    bool forwarded = false;
+    int forwarded = 0;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (Interrupted() && !forwarded) {
-            forwarded = true;
+        if (StopCount() > forwarded) {
+            forwarded = StopCount();
             for (const auto& child : children)
                 child->process->terminate();
         }

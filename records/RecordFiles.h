@@ -4,7 +4,9 @@
 //   <folder>/<station>/<date>/<serial>_<start>.json
 // with the date and start time in UTC (yyyy-MM-dd, yyyyMMddTHHmmssZ). The
 // station and serial come from devices and users: they reach the path only
-// through SafeFileNamePart. Attachments lie beside the record's file.
+// through SafeFileNamePart. Attachments lie beside the record's file. The
+// files are readable by their owner only, and so are the folders made for
+// them.
 
 #include "TestRecord.h"
 
@@ -30,3 +32,15 @@ bool AttachFile(const QString& folder, const RunRecord& record, const QString& n
 
 // SHA-256 of a file's bytes in hex; empty when it cannot be read.
 QString FileSha256(const QString& path);
+
+// Makes the folder and those above it that are missing, each readable by
+// its owner only; false with the reason.
+bool MakePrivateFolder(const QString& folder, QString& problem);
+
+// Every record file under the folder (`*.json`, hidden temporary files
+// left out), in a stable order.
+QStringList RecordFilesUnder(const QString& folder);
+
+// Reads a record file back; false with the reason for a file that cannot be
+// read or holds no record.
+bool ReadRecordFile(const QString& path, RunRecord& record, QString& problem);
