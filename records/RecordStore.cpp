@@ -1,16 +1,42 @@
 #include "RecordStore.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QMutex>
+#include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
 #include <QUuid>
 #include <QVariant>
+#include <QWaitCondition>
 #include <cmath>
+#include <functional>
+#include <libpq-fe.h>
+#include <sys/socket.h>
 
 namespace {
+
+// The bounds of every wait on a PostgreSQL store: a connection is made within
+// ConnectSeconds or not at all; the server ends a statement after 5 s and a
+// wait for a lock after 3 s (SessionBounds); and a server that does not answer
+// at all (stopped, or cut off without the connection being reset) has the
+// connection cut by this side after NoAnswerMs. Keepalives find a peer gone
+// while the connection is idle, and tcp_user_timeout data it never
+// acknowledges.
+constexpr int ConnectSeconds = 5;
+constexpr int NoAnswerMs = 8000;
+// The function form of SET statement_timeout and SET lock_timeout, both in
+// one statement.
+const char* const SessionBounds = "SELECT set_config('statement_timeout', '5s', false),"
+                                  " set_config('lock_timeout', '3s', false)";
+// Stations on one machine may share an SQLite file: each waits this long for
+// another's write.
+constexpr int SqliteBusyMs = 5000;
 
 // Each schema version's statements, applied in order to bring an older
 // store forward. Plain SQL that SQLite and PostgreSQL both take.
@@ -52,8 +78,11 @@ const QList<QStringList> Migrations = {
 const char* const SummaryColumns =
     "run_id, station, encoder_serial, plan_name, plan_version, outcome, started_utc, ended_utc";
 
+// The database's own words for an error, on one line.
 QString sqlProblem(const QSqlError& error) {
-    const QString text = error.text().trimmed();
+    QString text = error.databaseText().simplified();
+    if (text.isEmpty())
+        text = error.driverText().simplified();
     return text.isEmpty() ? QStringLiteral("unknown database error") : text;
 }
 
@@ -108,8 +137,7 @@ bool configureSqlite(QSqlDatabase& db, const QString& url, QString& problem) {
         return false;
     }
     db.setDatabaseName(path);
-    // Stations on one machine may share the file: wait for each other.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(SqliteBusyMs));
     return true;
 }
 
@@ -126,21 +154,207 @@ bool configurePostgres(QSqlDatabase& db, const QString& url, QString& problem) {
     db.setUserName(parsed.userName());
     if (!parsed.password().isEmpty())
         db.setPassword(parsed.password());
-    db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+    db.setConnectOptions(QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=5;"
+                                        "keepalives_interval=2;keepalives_count=2;"
+                                        "tcp_user_timeout=%2")
+                             .arg(ConnectSeconds)
+                             .arg(NoAnswerMs));
     return true;
 }
 
+PGconn* postgresConnection(const QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    // Qt 6 names the type by libpq's struct; Qt 5 named it by its typedef.
+    const char* type = handle.typeName();
+    if (!handle.isValid() || (qstrcmp(type, "pg_conn*") != 0 && qstrcmp(type, "PGconn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn* const*>(handle.constData());
+}
+
+void dropNotice(void*, const char*) {}
+
+// Cuts a connection whose server has not answered for NoAnswerMs. Once
+// connected, libpq waits for an answer without limit, and the kernel still
+// acknowledges the data of a server process that is stopped, so neither TCP
+// nor the server's own time-outs end that wait. Shutting the socket down
+// (from this thread; the descriptor stays the connection's until it is
+// closed) ends libpq's wait with the connection lost.
+class AnswerWatch {
+public:
+    explicit AnswerWatch(int socket)
+        : socket(socket), thread(QThread::create([this] { watch(); })) {
+        thread->start();
+    }
+    ~AnswerWatch() {
+        {
+            QMutexLocker locked(&mutex);
+            stopping = true;
+            wake.wakeOne();
+        }
+        thread->wait();
+    }
+
+    // A wait for the server begins, or goes on after an answer.
+    void Arm() {
+        QMutexLocker locked(&mutex);
+        deadline = QDeadlineTimer(NoAnswerMs);
+        if (!armed) {
+            armed = true;
+            wake.wakeOne();
+        }
+    }
+    void Disarm() {
+        QMutexLocker locked(&mutex);
+        armed = false;
+    }
+    bool Cut() const {
+        QMutexLocker locked(&mutex);
+        return cut;
+    }
+
+private:
+    void watch() {
+        QMutexLocker locked(&mutex);
+        while (!stopping) {
+            if (armed && deadline.hasExpired()) {
+                ::shutdown(socket, SHUT_RDWR);
+                cut = true;
+                armed = false;
+            } else {
+                wake.wait(&mutex, armed ? deadline : QDeadlineTimer(QDeadlineTimer::Forever));
+            }
+        }
+    }
+
+    const int socket;
+    mutable QMutex mutex;
+    QWaitCondition wake;
+    QDeadlineTimer deadline;
+    bool armed = false;
+    bool stopping = false;
+    bool cut = false;
+    std::unique_ptr<QThread> thread;
+};
+
 } // namespace
 
-RecordStore::RecordStore()
-    : connectionName(QStringLiteral("records-") + QUuid::createUuid().toString()) {}
+// The store's database connection. Every statement goes through it, so that
+// each wait for a PostgreSQL server is watched, and the error of the last
+// failed statement is kept.
+class StoreConnection {
+public:
+    explicit StoreConnection(const QString& driver)
+        : name(QStringLiteral("records-") + QUuid::createUuid().toString()) {
+        db = QSqlDatabase::addDatabase(driver, name);
+    }
+    ~StoreConnection() {
+        watch.reset(); // before the socket it watches is closed
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    bool Postgres() const { return db.driverName() == QLatin1String("QPSQL"); }
+
+    // Once open: PostgreSQL's notices kept off the terminal (libpq prints
+    // them on standard error), every wait for the server watched, and the
+    // server's own time-outs set for the session.
+    bool SetUpPostgres() {
+        PGconn* pg = postgresConnection(db);
+        if (!pg)
+            return Failed(QSqlError(QStringLiteral("not a libpq connection"), {}));
+        PQsetNoticeProcessor(pg, dropNotice, nullptr);
+        watch = std::make_unique<AnswerWatch>(PQsocket(pg));
+        QSqlQuery q(db);
+        return Exec(q, QLatin1String(SessionBounds));
+    }
+
+    // A statement without values.
+    bool Exec(QSqlQuery& q, const QString& sql) {
+        Waiting();
+        return q.exec(sql) || Failed(q.lastError());
+    }
+    bool Prepare(QSqlQuery& q, const QString& sql) {
+        Waiting();
+        return q.prepare(sql) || Failed(q.lastError());
+    }
+    // A prepared statement with its values bound.
+    bool Exec(QSqlQuery& q) {
+        Waiting();
+        return q.exec() || Failed(q.lastError());
+    }
+    // Calls `row` for each row of an executed query; false when a row could
+    // not be had (a forward-only PostgreSQL query fetches each from the
+    // server).
+    bool Rows(QSqlQuery& q, const std::function<void()>& row) {
+        while (q.next()) {
+            row();
+            Waiting();
+        }
+        return !q.lastError().isValid() || Failed(q.lastError());
+    }
+
+    // Ends a transaction that failed or is not wanted, keeping the error
+    // that ended it.
+    void Rollback() {
+        if (!db.isOpen())
+            return;
+        Waiting();
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    }
+
+    bool Failed(const QSqlError& failure) {
+        error = failure;
+        return false;
+    }
+    const QSqlError& Error() const { return error; }
+    // The connection was cut for want of an answer.
+    bool Cut() const { return watch && watch->Cut(); }
+    // Between operations nothing is waited for.
+    void Idle() {
+        if (watch)
+            watch->Disarm();
+    }
+
+    QSqlDatabase db;
+
+private:
+    void Waiting() {
+        if (watch)
+            watch->Arm();
+    }
+
+    const QString name;
+    std::unique_ptr<AnswerWatch> watch;
+    QSqlError error;
+};
+
+namespace {
+
+// One operation of the store; once it ends, nothing is waited for.
+class Operation {
+public:
+    explicit Operation(StoreConnection* connection) : connection(connection) {}
+    ~Operation() {
+        if (connection)
+            connection->Idle();
+    }
+
+private:
+    StoreConnection* connection;
+};
+
+} // namespace
+
+RecordStore::RecordStore() = default;
 
 RecordStore::~RecordStore() {
-    if (db.isValid())
-        db.close();
-    db = QSqlDatabase();
-    if (QSqlDatabase::contains(connectionName))
-        QSqlDatabase::removeDatabase(connectionName);
+    close();
+}
+
+void RecordStore::close() {
+    connection.reset();
+    schemaVersion = 0;
 }
 
 QString RecordStore::DefaultUrl() {
@@ -159,15 +373,18 @@ QString RecordStore::ShownUrl(const QString& url) {
 }
 
 bool RecordStore::Open(const QString& wanted, QString& problem) {
+    close();
     fault = Fault::None;
-    if (openStore(wanted, problem))
+    problem.clear();
+    url = wanted.isEmpty() ? DefaultUrl() : wanted;
+    if (openStore(problem))
         return true;
     fault = Fault::Outage;
+    close();
     return false;
 }
 
-bool RecordStore::openStore(const QString& wanted, QString& problem) {
-    url = wanted.isEmpty() ? DefaultUrl() : wanted;
+bool RecordStore::openStore(QString& problem) {
     const bool sqlite = isSqlite(url);
     if (!sqlite && !isPostgres(url)) {
         problem = QStringLiteral("%1 is not a store: use sqlite:PATH or "
@@ -180,45 +397,56 @@ bool RecordStore::openStore(const QString& wanted, QString& problem) {
         problem = QStringLiteral("Qt's %1 driver is not installed").arg(driver);
         return false;
     }
-    db = QSqlDatabase::addDatabase(driver, connectionName);
+    connection = std::make_unique<StoreConnection>(driver);
+    QSqlDatabase& db = connection->db;
     if (!(sqlite ? configureSqlite(db, url, problem) : configurePostgres(db, url, problem)))
         return false;
     if (!db.open()) {
         problem = QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(db.lastError()));
         return false;
     }
+    const Operation operation(connection.get());
+    if (!sqlite && !connection->SetUpPostgres())
+        return problem = failure(), false;
     if (sqlite) {
         QSqlQuery pragma(db);
         pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
         pragma.exec(QStringLiteral("PRAGMA foreign_keys=ON"));
     }
-    if (!migrate(problem)) {
-        db.close();
-        return false;
-    }
-    return true;
+    return migrate(problem);
 }
 
 bool RecordStore::IsOpen() const {
-    return db.isValid() && db.isOpen();
+    return connection && connection->db.isOpen();
+}
+
+QString RecordStore::failure() const {
+    if (connection && connection->Cut())
+        return QStringLiteral("%1: the server did not answer within %2 s; the connection was cut")
+            .arg(ShownUrl(url))
+            .arg(NoAnswerMs / 1000);
+    if (!connection || !connection->Error().isValid())
+        return QStringLiteral("%1: the connection to the store was lost").arg(ShownUrl(url));
+    return QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(connection->Error()));
 }
 
 // Brings the schema forward inside one transaction that holds the store's
 // write lock, so stations opening a new store at once create it only once.
 bool RecordStore::migrate(QString& problem) {
-    const bool sqlite = db.driverName() == QLatin1String("QSQLITE");
-    QSqlQuery q(db);
+    StoreConnection& c = *connection;
+    const bool sqlite = !c.Postgres();
+    QSqlQuery q(c.db);
     const auto run = [&](const QString& sql) {
-        if (q.exec(sql))
+        if (c.Exec(q, sql))
             return true;
-        problem = QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(q.lastError()));
+        problem = failure();
         return false;
     };
     if (!run(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
         return false;
     const auto fail = [&] {
-        q.exec(QStringLiteral("ROLLBACK"));
+        c.Rollback();
         return false;
     };
     if (!sqlite && !run(QStringLiteral("SELECT pg_advisory_xact_lock(7147)")))
@@ -251,40 +479,44 @@ bool RecordStore::migrate(QString& problem) {
 
 namespace {
 
-bool insertRun(QSqlDatabase& db, const RunRecord& r, bool& inserted, QSqlError& error) {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral(
-        "INSERT INTO runs (run_id, station, operator, dut_id, plan_name, plan_version,"
-        " plan_sha256, tool_version, port, adapter_serial, adapter_firmware, encoder_type,"
-        " encoder_serial, encoder_part, encoder_firmware, started_utc, ended_utc, outcome,"
-        " message) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-        " ON CONFLICT (run_id) DO NOTHING"));
+bool insertRun(StoreConnection& c, const RunRecord& r, bool& inserted) {
+    QSqlQuery q(c.db);
+    if (!c.Prepare(
+            q, QStringLiteral(
+                   "INSERT INTO runs (run_id, station, operator, dut_id, plan_name, plan_version,"
+                   " plan_sha256, tool_version, port, adapter_serial, adapter_firmware,"
+                   " encoder_type, encoder_serial, encoder_part, encoder_firmware, started_utc,"
+                   " ended_utc, outcome, message) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?,"
+                   " ?, ?, ?, ?, ?, ?) ON CONFLICT (run_id) DO NOTHING")))
+        return false;
     bindAll(q, {r.runId, r.station, r.operatorName, r.dutId, r.planName, r.planVersion,
                 r.planSha256, r.toolVersion, r.port, r.adapterSerial, r.adapterFirmware,
                 r.encoderType, r.encoderSerial, r.encoderPart, r.encoderFirmware,
                 UtcText(r.started), UtcText(r.ended), OutcomeName(r.outcome), r.message});
-    if (!q.exec())
-        return error = q.lastError(), false;
+    if (!c.Exec(q))
+        return false;
     inserted = q.numRowsAffected() > 0;
     return true;
 }
 
-bool insertSteps(QSqlDatabase& db, const RunRecord& r, QSqlError& error) {
-    QSqlQuery step(db), measurement(db);
-    step.prepare(QStringLiteral(
-        "INSERT INTO steps (run_id, position, step_index, repetition, name, kind, outcome,"
-        " message, started_utc, ended_utc) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    measurement.prepare(QStringLiteral(
-        "INSERT INTO measurements (run_id, step_position, position, name, value, unit, low,"
-        " high, marginal_band, outcome, marginal, time_utc)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+bool insertSteps(StoreConnection& c, const RunRecord& r) {
+    QSqlQuery step(c.db), measurement(c.db);
+    if (!c.Prepare(step, QStringLiteral("INSERT INTO steps (run_id, position, step_index,"
+                                        " repetition, name, kind, outcome, message, started_utc,"
+                                        " ended_utc) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
+        !c.Prepare(
+            measurement,
+            QStringLiteral("INSERT INTO measurements (run_id, step_position, position,"
+                           " name, value, unit, low, high, marginal_band, outcome,"
+                           " marginal, time_utc) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+        return false;
     for (int s = 0; s < r.steps.size(); ++s) {
         const StepRecord& st = r.steps[s];
         bindAll(step,
                 {r.runId, s, st.index, st.repetition, st.name, st.kind, OutcomeName(st.outcome),
                  st.message, UtcText(st.started), UtcText(st.ended)});
-        if (!step.exec())
-            return error = step.lastError(), false;
+        if (!c.Exec(step))
+            return false;
         for (int m = 0; m < st.measurements.size(); ++m) {
             const Measurement& me = st.measurements[m];
             bindAll(measurement, {r.runId, s, m, me.name,
@@ -292,22 +524,23 @@ bool insertSteps(QSqlDatabase& db, const RunRecord& r, QSqlError& error) {
                                   me.unit, optionalNumber(me.limits.low),
                                   optionalNumber(me.limits.high), me.limits.marginal,
                                   OutcomeName(me.outcome), int(me.marginal), UtcText(me.time)});
-            if (!measurement.exec())
-                return error = measurement.lastError(), false;
+            if (!c.Exec(measurement))
+                return false;
         }
     }
     return true;
 }
 
-bool insertAttachments(QSqlDatabase& db, const RunRecord& r, QSqlError& error) {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("INSERT INTO attachments (run_id, position, name, file, sha256,"
-                             " bytes) VALUES (?, ?, ?, ?, ?, ?)"));
+bool insertAttachments(StoreConnection& c, const RunRecord& r) {
+    QSqlQuery q(c.db);
+    if (!c.Prepare(q, QStringLiteral("INSERT INTO attachments (run_id, position, name, file,"
+                                     " sha256, bytes) VALUES (?, ?, ?, ?, ?, ?)")))
+        return false;
     for (int i = 0; i < r.attachments.size(); ++i) {
         const Attachment& a = r.attachments[i];
         bindAll(q, {r.runId, i, a.name, a.file, a.sha256, a.bytes});
-        if (!q.exec())
-            return error = q.lastError(), false;
+        if (!c.Exec(q))
+            return false;
     }
     return true;
 }
@@ -316,6 +549,8 @@ bool insertAttachments(QSqlDatabase& db, const RunRecord& r, QSqlError& error) {
 
 RecordStore::Stored RecordStore::Store(const RunRecord& record, QString& problem) {
     fault = Fault::None;
+    problem.clear();
+    const Operation operation(connection.get());
     const Stored stored = storeRecord(record, problem);
     if (stored == Stored::Failed)
         fault = Fault::Outage;
@@ -324,31 +559,22 @@ RecordStore::Stored RecordStore::Store(const RunRecord& record, QString& problem
 
 RecordStore::Stored RecordStore::storeRecord(const RunRecord& record, QString& problem) {
     if (!IsOpen()) {
-        problem = QStringLiteral("the record store is not open");
+        problem = connection ? failure() : QStringLiteral("the record store is not open");
         return Stored::Failed;
     }
-    if (!db.transaction()) {
-        problem = QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(db.lastError()));
-        return Stored::Failed;
-    }
+    StoreConnection& c = *connection;
+    QSqlQuery transaction(c.db);
+    if (!c.Exec(transaction, QStringLiteral("BEGIN")))
+        return problem = failure(), Stored::Failed;
     bool inserted = false;
-    QSqlError error;
-    const bool ok =
-        insertRun(db, record, inserted, error) &&
-        (!inserted || (insertSteps(db, record, error) && insertAttachments(db, record, error)));
-    if (!ok || !inserted) {
-        db.rollback();
-        if (ok)
-            return Stored::AlreadyThere;
-        problem = QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(error));
-        return Stored::Failed;
-    }
-    if (!db.commit()) {
-        problem = QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(db.lastError()));
-        db.rollback();
-        return Stored::Failed;
-    }
-    return Stored::New;
+    const bool ok = insertRun(c, record, inserted) &&
+                    (!inserted || (insertSteps(c, record) && insertAttachments(c, record)));
+    if (ok && inserted && c.Exec(transaction, QStringLiteral("COMMIT")))
+        return Stored::New;
+    if (!ok || inserted)
+        problem = failure();
+    c.Rollback();
+    return ok && !inserted ? Stored::AlreadyThere : Stored::Failed;
 }
 
 namespace {
@@ -380,31 +606,35 @@ RecordSummary summaryOf(const QSqlQuery& q) {
     return s;
 }
 
-bool selectRuns(QSqlQuery& q, const QString& columns, const RecordFilter& filter) {
+bool selectRuns(StoreConnection& c, QSqlQuery& q, const QString& columns,
+                const RecordFilter& filter) {
     QVariantList values;
     QString sql = QStringLiteral("SELECT %1 FROM runs").arg(columns) + whereOf(filter, values) +
                   QStringLiteral(" ORDER BY started_utc DESC, run_id");
     if (filter.limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
     q.setForwardOnly(true);
-    q.prepare(sql);
+    if (!c.Prepare(q, sql))
+        return false;
     for (const QVariant& value : values)
         q.addBindValue(value);
-    return q.exec();
+    return c.Exec(q);
 }
 
 } // namespace
 
 std::optional<QList<RecordSummary>> RecordStore::List(const RecordFilter& filter,
                                                       QString& problem) {
-    QSqlQuery q(db);
-    if (!IsOpen() || !selectRuns(q, QLatin1String(SummaryColumns), filter)) {
-        problem = QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(q.lastError()));
-        return std::nullopt;
-    }
+    problem.clear();
+    if (!IsOpen())
+        return problem = connection ? failure() : QStringLiteral("the record store is not open"),
+               std::nullopt;
+    const Operation operation(connection.get());
+    QSqlQuery q(connection->db);
     QList<RecordSummary> found;
-    while (q.next())
-        found << summaryOf(q);
+    if (!selectRuns(*connection, q, QLatin1String(SummaryColumns), filter) ||
+        !connection->Rows(q, [&] { found << summaryOf(q); }))
+        return problem = failure(), std::nullopt;
     return found;
 }
 
@@ -437,62 +667,65 @@ const char* const RunColumns =
     " port, adapter_serial, adapter_firmware, encoder_type, encoder_serial, encoder_part,"
     " encoder_firmware, started_utc, ended_utc, outcome, message";
 
-bool readSteps(QSqlDatabase& db, RunRecord& r) {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT step_index, repetition, name, kind, outcome, message,"
-                             " started_utc, ended_utc FROM steps WHERE run_id = ?"
-                             " ORDER BY position"));
-    q.addBindValue(r.runId);
-    if (!q.exec())
-        return false;
-    while (q.next()) {
-        StepRecord s;
-        s.index = q.value(0).toInt();
-        s.repetition = q.value(1).toInt();
-        s.name = q.value(2).toString();
-        s.kind = q.value(3).toString();
-        s.outcome = outcomeOf(q.value(4));
-        s.message = q.value(5).toString();
-        s.started = utcOf(q.value(6));
-        s.ended = utcOf(q.value(7));
-        r.steps << s;
-    }
-    q.prepare(QStringLiteral("SELECT step_position, name, value, unit, low, high, marginal_band,"
-                             " outcome, marginal, time_utc FROM measurements WHERE run_id = ?"
-                             " ORDER BY step_position, position"));
-    q.addBindValue(r.runId);
-    if (!q.exec())
-        return false;
-    while (q.next()) {
-        const int step = q.value(0).toInt();
-        if (step < 0 || step >= r.steps.size())
-            continue;
-        Measurement m;
-        m.name = q.value(1).toString();
-        m.value = q.value(2).isNull() ? std::nan("") : q.value(2).toDouble();
-        m.unit = q.value(3).toString();
-        m.limits.low = optionalNumber(q.value(4));
-        m.limits.high = optionalNumber(q.value(5));
-        m.limits.marginal = q.value(6).toDouble();
-        m.outcome = outcomeOf(q.value(7));
-        m.marginal = q.value(8).toInt() != 0;
-        m.time = utcOf(q.value(9));
-        r.steps[step].measurements << m;
-    }
-    return true;
+StepRecord stepOf(const QSqlQuery& q) {
+    StepRecord s;
+    s.index = q.value(0).toInt();
+    s.repetition = q.value(1).toInt();
+    s.name = q.value(2).toString();
+    s.kind = q.value(3).toString();
+    s.outcome = outcomeOf(q.value(4));
+    s.message = q.value(5).toString();
+    s.started = utcOf(q.value(6));
+    s.ended = utcOf(q.value(7));
+    return s;
 }
 
-bool readAttachments(QSqlDatabase& db, RunRecord& r) {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT name, file, sha256, bytes FROM attachments"
-                             " WHERE run_id = ? ORDER BY position"));
-    q.addBindValue(r.runId);
-    if (!q.exec())
+Measurement measurementOf(const QSqlQuery& q) {
+    Measurement m;
+    m.name = q.value(1).toString();
+    m.value = q.value(2).isNull() ? std::nan("") : q.value(2).toDouble();
+    m.unit = q.value(3).toString();
+    m.limits.low = optionalNumber(q.value(4));
+    m.limits.high = optionalNumber(q.value(5));
+    m.limits.marginal = q.value(6).toDouble();
+    m.outcome = outcomeOf(q.value(7));
+    m.marginal = q.value(8).toInt() != 0;
+    m.time = utcOf(q.value(9));
+    return m;
+}
+
+bool readSteps(StoreConnection& c, RunRecord& r) {
+    QSqlQuery q(c.db);
+    if (!c.Prepare(q, QStringLiteral("SELECT step_index, repetition, name, kind, outcome,"
+                                     " message, started_utc, ended_utc FROM steps"
+                                     " WHERE run_id = ? ORDER BY position")))
         return false;
-    while (q.next())
+    q.addBindValue(r.runId);
+    if (!c.Exec(q) || !c.Rows(q, [&] { r.steps << stepOf(q); }))
+        return false;
+    if (!c.Prepare(q, QStringLiteral("SELECT step_position, name, value, unit, low, high,"
+                                     " marginal_band, outcome, marginal, time_utc"
+                                     " FROM measurements WHERE run_id = ?"
+                                     " ORDER BY step_position, position")))
+        return false;
+    q.addBindValue(r.runId);
+    return c.Exec(q) && c.Rows(q, [&] {
+        const int step = q.value(0).toInt();
+        if (step >= 0 && step < r.steps.size())
+            r.steps[step].measurements << measurementOf(q);
+    });
+}
+
+bool readAttachments(StoreConnection& c, RunRecord& r) {
+    QSqlQuery q(c.db);
+    if (!c.Prepare(q, QStringLiteral("SELECT name, file, sha256, bytes FROM attachments"
+                                     " WHERE run_id = ? ORDER BY position")))
+        return false;
+    q.addBindValue(r.runId);
+    return c.Exec(q) && c.Rows(q, [&] {
         r.attachments << Attachment{q.value(0).toString(), q.value(1).toString(),
                                     q.value(2).toString(), q.value(3).toLongLong()};
-    return true;
+    });
 }
 
 } // namespace
@@ -500,43 +733,45 @@ bool readAttachments(QSqlDatabase& db, RunRecord& r) {
 std::optional<RunRecord> RecordStore::Load(const QString& runId, QString& problem) {
     problem.clear();
     if (!IsOpen())
-        return problem = QStringLiteral("the record store is not open"), std::nullopt;
-    QSqlQuery q(db);
+        return problem = connection ? failure() : QStringLiteral("the record store is not open"),
+               std::nullopt;
+    const Operation operation(connection.get());
+    StoreConnection& c = *connection;
+    QSqlQuery q(c.db);
     const bool prefix = runId.size() >= 8 && runId.size() < 36;
-    q.prepare(QStringLiteral("SELECT %1 FROM runs WHERE %2 LIMIT 2")
-                  .arg(QLatin1String(RunColumns),
-                       prefix ? QStringLiteral("substr(run_id, 1, %1) = ?").arg(runId.size())
-                              : QStringLiteral("run_id = ?")));
+    if (!c.Prepare(q,
+                   QStringLiteral("SELECT %1 FROM runs WHERE %2 LIMIT 2")
+                       .arg(QLatin1String(RunColumns),
+                            prefix ? QStringLiteral("substr(run_id, 1, %1) = ?").arg(runId.size())
+                                   : QStringLiteral("run_id = ?"))))
+        return problem = failure(), std::nullopt;
     q.addBindValue(runId);
-    if (!q.exec())
-        return problem = sqlProblem(q.lastError()), std::nullopt;
-    if (!q.next())
+    QList<RunRecord> found;
+    if (!c.Exec(q) || !c.Rows(q, [&] { readRun(q, found.emplaceBack()); }))
+        return problem = failure(), std::nullopt;
+    if (found.isEmpty())
         return std::nullopt;
-    RunRecord record;
-    readRun(q, record);
-    if (q.next())
+    if (found.size() > 1)
         return problem = QStringLiteral("several records begin with %1").arg(runId), std::nullopt;
-    if (!readSteps(db, record) || !readAttachments(db, record))
-        return problem = sqlProblem(db.lastError()), std::nullopt;
-    return record;
+    if (!readSteps(c, found.first()) || !readAttachments(c, found.first()))
+        return problem = failure(), std::nullopt;
+    return found.first();
 }
 
 std::optional<QList<RunRecord>> RecordStore::LoadAll(const RecordFilter& filter, QString& problem) {
-    QSqlQuery q(db);
-    if (!IsOpen() || !selectRuns(q, QLatin1String(RunColumns), filter)) {
-        problem = QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(q.lastError()));
-        return std::nullopt;
-    }
+    problem.clear();
+    if (!IsOpen())
+        return problem = connection ? failure() : QStringLiteral("the record store is not open"),
+               std::nullopt;
+    const Operation operation(connection.get());
+    StoreConnection& c = *connection;
+    QSqlQuery q(c.db);
     QList<RunRecord> records;
-    while (q.next()) {
-        RunRecord r;
-        readRun(q, r);
-        records << r;
-    }
+    if (!selectRuns(c, q, QLatin1String(RunColumns), filter) ||
+        !c.Rows(q, [&] { readRun(q, records.emplaceBack()); }))
+        return problem = failure(), std::nullopt;
     for (RunRecord& r : records)
-        if (!readSteps(db, r) || !readAttachments(db, r)) {
-            problem = QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(db.lastError()));
-            return std::nullopt;
-        }
+        if (!readSteps(c, r) || !readAttachments(c, r))
+            return problem = failure(), std::nullopt;
     return records;
 }

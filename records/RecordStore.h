@@ -8,12 +8,18 @@
 // The schema is versioned and migrated forward when the store is opened. The
 // run id is the primary key: storing a record twice keeps the first and says
 // so, which is what makes re-sending from the outbox safe.
+//
+// Every operation ends by itself: on PostgreSQL the connection is made within
+// a few seconds, the server ends a statement or a wait for a lock that lasts
+// too long, and a server that stops answering altogether has the connection
+// cut after a few seconds more (see RecordStore.cpp). A RecordStore belongs to
+// the thread that creates it: it is opened, used and destroyed there.
 
 #include "TestRecord.h"
 
 #include <QList>
-#include <QSqlDatabase>
 #include <QString>
+#include <memory>
 #include <optional>
 
 inline constexpr int StoreSchemaVersion = 1;
@@ -37,6 +43,8 @@ struct RecordSummary {
     QDateTime started;
     QDateTime ended;
 };
+
+class StoreConnection;
 
 class RecordStore {
 public:
@@ -86,13 +94,15 @@ public:
     int SchemaVersion() const { return schemaVersion; }
 
 private:
-    bool openStore(const QString& url, QString& problem);
-    Stored storeRecord(const RunRecord& record, QString& problem);
+    bool openStore(QString& problem);
     bool migrate(QString& problem);
+    Stored storeRecord(const RunRecord& record, QString& problem);
+    // The store's reason for the last failed statement, after its URL.
+    QString failure() const;
+    void close();
 
     QString url;
-    QString connectionName;
-    QSqlDatabase db;
+    std::unique_ptr<StoreConnection> connection;
     int schemaVersion = 0;
     Fault fault = Fault::None;
 };

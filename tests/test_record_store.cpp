@@ -3,23 +3,34 @@
 // one). A record read back is the record stored, a record is never stored
 // twice, listings filter and sort as a line asks, a store of a newer schema
 // is left untouched, stations opening a new store at once create it once,
-// and the outbox gives a record up only once its store has it.
+// and the outbox gives a record up only once its store has it. A server
+// that stops answering holds no operation, and its notices never reach the
+// terminal.
 #include "Outbox.h"
 #include "RecordStore.h"
 
 #include "PostgresTestServer.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QMutex>
+#include <QProcess>
+#include <QSemaphore>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
 #include <QUrl>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <functional>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +72,118 @@ RunRecord record(const QString& serial, const QString& station, Outcome outcome,
 QByteArray json(const RunRecord& r) {
     return QJsonDocument(RecordJson(r)).toJson();
 }
+
+// Runs the fixture's server script (stall, unstall, pause, resume).
+bool postgresScript(const char* action) {
+    const QString folder = QFileInfo(qEnvironmentVariable("Q714_TEST_POSTGRES_URL_FILE")).path();
+    return QProcess::execute(QStringLiteral(Q714_POSTGRES_SCRIPT), {action, folder}) == 0;
+}
+
+// Runs `statements` on the database of `url` as the fixture's superuser (a
+// line's database administrator); the first error, or nothing.
+QString asAdministrator(const QString& url, const QStringList& statements) {
+    const QUrl parsed(PostgresTestServerUrl());
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "administrator");
+        db.setHostName(parsed.host());
+        db.setPort(parsed.port());
+        db.setUserName(parsed.userName());
+        db.setDatabaseName(QUrl(url).path().mid(1));
+        if (!db.open())
+            error = db.lastError().text();
+        for (const QString& statement : statements) {
+            QSqlQuery q(db);
+            if (error.isEmpty() && !q.exec(statement))
+                error = statement + ": " + q.lastError().text();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("administrator");
+    return error;
+}
+
+// What this process writes on standard error while it lives.
+class CaughtStandardError {
+public:
+    CaughtStandardError() {
+        file.open();
+        std::fflush(stderr);
+        saved = ::dup(STDERR_FILENO);
+        ::dup2(file.handle(), STDERR_FILENO);
+    }
+    ~CaughtStandardError() { restore(); }
+    QByteArray Text() {
+        restore();
+        file.seek(0);
+        return file.readAll();
+    }
+
+private:
+    void restore() {
+        if (saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        saved = -1;
+    }
+    QTemporaryFile file;
+    int saved = -1;
+};
+
+// Operations on stations of their own (a thread each, where the store is
+// created, opened, used and destroyed), started together once every
+// station is ready.
+class Stations {
+public:
+    struct Result {
+        bool done = false; // the operation succeeded
+        RecordStore::Fault fault = RecordStore::Fault::None;
+        QString problem;
+    };
+    using Operation = std::function<bool(RecordStore&, QString&)>;
+
+    ~Stations() { Finish(); }
+    // `before` runs first (opening the store, say); `operation` once all go.
+    void Add(const Operation& before, const Operation& operation) {
+        results.emplace_back(std::make_unique<Result>());
+        Result* result = results.back().get();
+        threads.emplace_back(QThread::create([this, before, operation, result] {
+            RecordStore store;
+            QString problem;
+            const bool ready = before(store, problem);
+            this->ready.release();
+            go.acquire();
+            result->done = ready && operation(store, problem);
+            result->fault = store.LastFault();
+            result->problem = problem;
+        }));
+        threads.back()->start();
+    }
+    void WaitUntilReady() { ready.acquire(int(threads.size())); }
+    void Go() { go.release(int(threads.size())); }
+    // Whether every station ended within `ms`.
+    bool Ended(int ms) {
+        QDeadlineTimer deadline(ms);
+        for (auto& thread : threads)
+            if (!thread->wait(deadline))
+                return false;
+        return true;
+    }
+    void Finish() {
+        Go();
+        for (auto& thread : threads)
+            thread->wait();
+        threads.clear();
+    }
+    const Result& operator[](int i) const { return *results[size_t(i)]; }
+
+private:
+    std::vector<std::unique_ptr<QThread>> threads;
+    std::vector<std::unique_ptr<Result>> results;
+    QSemaphore ready, go;
+};
 
 } // namespace
 
@@ -236,6 +359,89 @@ private slots:
             QVERIFY(station->wait(60000));
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
         QCOMPARE(stored.load(), 4);
+    }
+
+    // -- a PostgreSQL server that misbehaves --
+
+    // A server whose processes stop once the stations are signed in (the
+    // kernel still acknowledges what they send) holds none of them: each
+    // operation, on a thread of its own, ends by itself as an outage while
+    // the server is still stopped, and so does an Open.
+    void aStalledServerHoldsNoOperation() {
+        const QString url = FreshPostgresDatabase("q714_stalled");
+        if (url.isEmpty())
+            QSKIP("no PostgreSQL test server (see the postgres_start test)");
+        const RunRecord stored = record("UX1", "st1", Outcome::Pass, 1);
+        {
+            RecordStore store;
+            QString problem;
+            QVERIFY2(store.Open(url, problem), qPrintable(problem));
+            QCOMPARE(store.Store(stored, problem), RecordStore::Stored::New);
+        }
+        const auto open = [url](RecordStore& store, QString& problem) {
+            return store.Open(url, problem);
+        };
+        const auto nothing = [](RecordStore&, QString&) { return true; };
+        Stations stations;
+        stations.Add(open, [](RecordStore& store, QString& problem) {
+            return store.Store(record("UX2", "st1", Outcome::Pass, 2), problem) ==
+                   RecordStore::Stored::New;
+        });
+        stations.Add(open, [](RecordStore& store, QString& problem) {
+            return bool(store.List({}, problem));
+        });
+        stations.Add(open, [stored](RecordStore& store, QString& problem) {
+            return bool(store.Load(stored.runId, problem));
+        });
+        stations.Add(nothing, open);
+        stations.WaitUntilReady();
+        QVERIFY(postgresScript("stall"));
+        stations.Go();
+        const bool ended = stations.Ended(120000);
+        QVERIFY(postgresScript("unstall"));
+        stations.Finish();
+        QVERIFY2(ended, "an operation waited for the stalled server until it went on");
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(!stations[i].done);
+            QVERIFY(!stations[i].problem.isEmpty());
+        }
+        QCOMPARE(stations[0].fault, RecordStore::Fault::Outage); // Store
+        QCOMPARE(stations[3].fault, RecordStore::Fault::Outage); // Open
+
+        RecordStore after; // and the server serves again
+        QString problem;
+        QVERIFY2(after.Open(url, problem), qPrintable(problem));
+        QCOMPARE(after.List({}, problem)->size(), 1);
+    }
+
+    // libpq prints a server's notices and warnings on standard error unless
+    // told otherwise; the store keeps them off the terminal, its own (a table
+    // there already) and those of the line's database (a trigger).
+    void serverNoticesNeverReachTheTerminal() {
+        const QString url = FreshPostgresDatabase("q714_notices");
+        if (url.isEmpty())
+            QSKIP("no PostgreSQL test server (see the postgres_start test)");
+        {
+            RecordStore store;
+            QString problem;
+            QVERIFY2(store.Open(url, problem), qPrintable(problem));
+        }
+        const QString error = asAdministrator(
+            url, {"CREATE FUNCTION q714_speak() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+                  " RAISE NOTICE 'line notice'; RAISE WARNING 'line warning'; RETURN NEW; END $$",
+                  "CREATE TRIGGER q714_speaks BEFORE INSERT ON runs FOR EACH ROW"
+                  " EXECUTE FUNCTION q714_speak()"});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        CaughtStandardError caught;
+        {
+            RecordStore store;
+            QString problem;
+            QVERIFY(store.Open(url, problem));
+            QCOMPARE(store.Store(record("UX1", "st1", Outcome::Pass, 1), problem),
+                     RecordStore::Stored::New);
+        }
+        const QByteArray text = caught.Text();
+        QVERIFY2(text.isEmpty(), text.constData());
     }
 
     void badUrlsAreRefusedWithAReason() {
