@@ -408,13 +408,22 @@ bool RecordStore::openStore(QString& problem) {
     const Operation operation(connection.get());
     if (!sqlite && !connection->SetUpPostgres())
         return problem = failure(), false;
-    if (sqlite) {
+    if (sqlite) { // settings of this connection: nothing is written
         QSqlQuery pragma(db);
-        pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
         pragma.exec(QStringLiteral("PRAGMA foreign_keys=ON"));
     }
-    return migrate(problem);
+    // The schema is read first, without a lock: a current store is used as
+    // it is, and one of a newer schema is left as it was found.
+    SchemaState found;
+    if (!readSchema(found))
+        return problem = failure(), false;
+    if (found.version > StoreSchemaVersion)
+        return problem = newerSchema(found.version), false;
+    if (found.version < StoreSchemaVersion && !migrate(problem))
+        return false;
+    schemaVersion = StoreSchemaVersion;
+    return true;
 }
 
 bool RecordStore::IsOpen() const {
@@ -431,8 +440,39 @@ QString RecordStore::failure() const {
     return QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(connection->Error()));
 }
 
+bool RecordStore::readSchema(SchemaState& state) {
+    StoreConnection& c = *connection;
+    QSqlQuery q(c.db);
+    // A query of the catalog, not to_regclass(): under the migration lock
+    // only a new snapshot sees the tables another station made meanwhile.
+    const QString exists = c.Postgres()
+                               ? QStringLiteral("SELECT count(*) FROM pg_catalog.pg_tables"
+                                                " WHERE schemaname = current_schema()"
+                                                " AND tablename = 'q714_schema'")
+                               : QStringLiteral("SELECT count(*) FROM sqlite_master"
+                                                " WHERE type = 'table' AND name = 'q714_schema'");
+    if (!c.Exec(q, exists) || !q.next())
+        return c.Failed(q.lastError());
+    state = SchemaState{q.value(0).toBool(), 0};
+    if (!state.table)
+        return true;
+    if (!c.Exec(q, QStringLiteral("SELECT version FROM q714_schema")))
+        return false;
+    state.version = q.next() ? q.value(0).toInt() : 0;
+    return true;
+}
+
+QString RecordStore::newerSchema(int version) const {
+    return QStringLiteral("%1 holds records of schema version %2; this q714 knows up to %3")
+        .arg(ShownUrl(url))
+        .arg(version)
+        .arg(StoreSchemaVersion);
+}
+
 // Brings the schema forward inside one transaction that holds the store's
-// write lock, so stations opening a new store at once create it only once.
+// write lock (SQLite) or its advisory lock (PostgreSQL, waited for no longer
+// than the session's lock_timeout), so that stations opening a new store at
+// once create it only once: the schema is read again under the lock.
 bool RecordStore::migrate(QString& problem) {
     StoreConnection& c = *connection;
     const bool sqlite = !c.Postgres();
@@ -443,36 +483,35 @@ bool RecordStore::migrate(QString& problem) {
         problem = failure();
         return false;
     };
+    if (sqlite) // a new store's journal; this cannot change within a transaction
+        QSqlQuery(c.db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     if (!run(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
         return false;
     const auto fail = [&] {
         c.Rollback();
         return false;
     };
-    if (!sqlite && !run(QStringLiteral("SELECT pg_advisory_xact_lock(7147)")))
+    SchemaState found;
+    if ((!sqlite && !run(QStringLiteral("SELECT pg_advisory_xact_lock(7147)"))) ||
+        !readSchema(found))
+        return problem = failure(), fail();
+    if (found.version > StoreSchemaVersion)
+        return problem = newerSchema(found.version), fail();
+    if (!found.table && !run(QStringLiteral("CREATE TABLE q714_schema (version INTEGER NOT NULL)")))
         return fail();
-    if (!run(QStringLiteral("CREATE TABLE IF NOT EXISTS q714_schema (version INTEGER NOT NULL)")) ||
-        !run(QStringLiteral("SELECT version FROM q714_schema")))
-        return fail();
-    const bool known = q.next();
-    schemaVersion = known ? q.value(0).toInt() : 0;
-    if (schemaVersion > StoreSchemaVersion) {
-        problem = QStringLiteral("%1 holds records of schema version %2; this q714 knows up to %3")
-                      .arg(ShownUrl(url))
-                      .arg(schemaVersion)
-                      .arg(StoreSchemaVersion);
-        return fail();
-    }
-    for (int version = schemaVersion + 1; version <= StoreSchemaVersion; ++version)
+    for (int version = found.version + 1; version <= StoreSchemaVersion; ++version)
         for (const QString& statement : Migrations[version - 1])
             if (!run(statement))
                 return fail();
-    if (schemaVersion != StoreSchemaVersion) {
-        const QString set = known ? QStringLiteral("UPDATE q714_schema SET version = %1")
-                                  : QStringLiteral("INSERT INTO q714_schema VALUES (%1)");
-        if (!run(set.arg(StoreSchemaVersion)))
-            return fail();
-        schemaVersion = StoreSchemaVersion;
+    if (found.version < StoreSchemaVersion) {
+        QSqlQuery set(c.db);
+        if (!c.Prepare(set, found.version > 0
+                                ? QStringLiteral("UPDATE q714_schema SET version = ?")
+                                : QStringLiteral("INSERT INTO q714_schema (version) VALUES (?)")))
+            return problem = failure(), fail();
+        set.addBindValue(StoreSchemaVersion);
+        if (!c.Exec(set))
+            return problem = failure(), fail();
     }
     return run(QStringLiteral("COMMIT")) || fail();
 }

@@ -94,7 +94,14 @@ public:
     int SchemaVersion() const { return schemaVersion; }
 
 private:
+    struct SchemaState {
+        bool table = false; // q714_schema is there
+        int version = 0;    // 0: no version (no store yet)
+    };
+
     bool openStore(QString& problem);
+    bool readSchema(SchemaState& state);
+    QString newerSchema(int version) const;
     bool migrate(QString& problem);
     Stored storeRecord(const RunRecord& record, QString& problem);
     // The store's reason for the last failed statement, after its URL.

@@ -12,6 +12,7 @@
 #include "PostgresTestServer.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -30,6 +31,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -79,28 +81,68 @@ bool postgresScript(const char* action) {
     return QProcess::execute(QStringLiteral(Q714_POSTGRES_SCRIPT), {action, folder}) == 0;
 }
 
-// Runs `statements` on the database of `url` as the fixture's superuser (a
-// line's database administrator); the first error, or nothing.
-QString asAdministrator(const QString& url, const QStringList& statements) {
-    const QUrl parsed(PostgresTestServerUrl());
-    QString error;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "administrator");
-        db.setHostName(parsed.host());
-        db.setPort(parsed.port());
-        db.setUserName(parsed.userName());
+// A connection `name` to the store at `url` beside the program's, as the
+// line's database administrator has one: SQLite through a connection of its
+// own, PostgreSQL as the fixture's superuser. Closed with closeRaw().
+QSqlDatabase openRaw(const QString& url, const QString& name) {
+    QSqlDatabase db;
+    if (url.startsWith("sqlite:")) {
+        db = QSqlDatabase::addDatabase("QSQLITE", name);
+        db.setDatabaseName(url.mid(7));
+    } else {
+        const QUrl server(PostgresTestServerUrl());
+        db = QSqlDatabase::addDatabase("QPSQL", name);
+        db.setHostName(server.host());
+        db.setPort(server.port());
+        db.setUserName(server.userName());
         db.setDatabaseName(QUrl(url).path().mid(1));
-        if (!db.open())
-            error = db.lastError().text();
+    }
+    if (!db.open())
+        qWarning("%s", qPrintable(db.lastError().text()));
+    return db;
+}
+
+void closeRaw(const QString& name) {
+    QSqlDatabase::database(name, false).close();
+    QSqlDatabase::removeDatabase(name);
+}
+
+// Runs `statements` on the store at `url` as its administrator: the first
+// column of the last one's first row ("" without a row), or nothing after
+// a warning naming the statement that failed.
+std::optional<QString> onStore(const QString& url, const QStringList& statements) {
+    std::optional<QString> value = QString();
+    {
+        QSqlDatabase db = openRaw(url, "administrator");
         for (const QString& statement : statements) {
             QSqlQuery q(db);
-            if (error.isEmpty() && !q.exec(statement))
-                error = statement + ": " + q.lastError().text();
+            if (!q.exec(statement)) {
+                qWarning("%s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+                value.reset();
+                break;
+            }
+            value = q.next() ? q.value(0).toString() : QString();
         }
-        db.close();
     }
-    QSqlDatabase::removeDatabase("administrator");
-    return error;
+    closeRaw("administrator");
+    return value;
+}
+
+// What a store holds, to see that it was left alone: an SQLite file's bytes
+// and the files beside it, or a PostgreSQL database's tables and version.
+QByteArray fingerprint(const QString& url) {
+    if (url.startsWith("sqlite:")) {
+        const QFileInfo file(url.mid(7));
+        QFile bytes(file.filePath());
+        bytes.open(QIODevice::ReadOnly);
+        return bytes.readAll() +
+               file.dir().entryList({file.fileName() + "*"}, QDir::Files).join(',').toUtf8();
+    }
+    return onStore(url, {"SELECT string_agg(tablename, ',' ORDER BY tablename) || ':' ||"
+                         " (SELECT string_agg(version::text, ',') FROM q714_schema)"
+                         " FROM pg_tables WHERE schemaname = 'public'"})
+        .value_or("unreadable")
+        .toUtf8();
 }
 
 // What this process writes on standard error while it lives.
@@ -321,14 +363,70 @@ private slots:
             QVERIFY(again.Open(url, problem));
             QCOMPARE(again.List({}, problem)->size(), 1);
         }
-        setSchemaVersion(url, 99);
+        QVERIFY(onStore(url, {"UPDATE q714_schema SET version = 99"}));
+        if (url.startsWith("sqlite:")) // as another program may leave it: a rollback journal
+            QVERIFY(onStore(url, {"PRAGMA journal_mode=DELETE"}));
+        const QByteArray before = fingerprint(url);
         RecordStore newer;
         QVERIFY(!newer.Open(url, problem));
         QVERIFY2(problem.contains("schema version 99"), qPrintable(problem));
-        setSchemaVersion(url, StoreSchemaVersion);
+        QCOMPARE(fingerprint(url), before); // byte for byte
+        QVERIFY(onStore(
+            url, {QStringLiteral("UPDATE q714_schema SET version = %1").arg(StoreSchemaVersion)}));
         RecordStore back;
         QVERIFY(back.Open(url, problem));
         QCOMPARE(back.List({}, problem)->size(), 1);
+    }
+
+    // Opening a store of the current schema reads its version and nothing
+    // more: it waits for no lock another station holds (SQLite's write lock,
+    // PostgreSQL's advisory lock of a migration) and runs no DDL (a database
+    // that refuses every DDL statement still opens).
+    void openingACurrentStoreTakesNoLock_data() {
+        backends();
+    }
+    void openingACurrentStoreTakesNoLock() {
+        OPEN_STORE(url);
+        QString problem;
+        {
+            RecordStore store;
+            QVERIFY(store.Open(url, problem));
+            QCOMPARE(store.Store(record("UX1", "st1", Outcome::Pass, 1), problem),
+                     RecordStore::Stored::New);
+        }
+        const bool sqlite = url.startsWith("sqlite:");
+        if (!sqlite)
+            QVERIFY(onStore(
+                url, {"CREATE FUNCTION q714_refuse() RETURNS event_trigger LANGUAGE plpgsql AS $$"
+                      " BEGIN RAISE EXCEPTION 'no DDL here: %', tg_tag; END $$",
+                      "CREATE EVENT TRIGGER q714_no_ddl ON ddl_command_start"
+                      " EXECUTE FUNCTION q714_refuse()"}));
+        QSqlDatabase holder = openRaw(url, "holder");
+        QVERIFY(
+            QSqlQuery(holder).exec(sqlite ? "BEGIN IMMEDIATE" : "SELECT pg_advisory_lock(7147)"));
+        std::atomic<bool> opened{false};
+        QString openProblem;
+        std::unique_ptr<QThread> station(QThread::create([&] {
+            RecordStore store;
+            opened = store.Open(url, openProblem) && store.List({}, openProblem)->size() == 1;
+        }));
+        station->start();
+        bool waited = false; // for the lock: seen among the server's waiting locks
+        while (!station->wait(50)) {
+            QSqlQuery locks(holder);
+            if (!sqlite &&
+                locks.exec("SELECT count(*) FROM pg_locks"
+                           " WHERE locktype = 'advisory' AND NOT granted") &&
+                locks.next() && locks.value(0).toInt() > 0 && !waited) {
+                waited = true;
+                QSqlQuery(holder).exec("SELECT pg_advisory_unlock(7147)");
+            }
+        }
+        QSqlQuery(holder).exec(sqlite ? "ROLLBACK" : "SELECT pg_advisory_unlock_all()");
+        holder = QSqlDatabase();
+        closeRaw("holder");
+        QVERIFY2(!waited, "opening a current store waited for the migration lock");
+        QVERIFY2(opened, qPrintable(openProblem));
     }
 
     void stationsOpeningANewStoreAtOnceCreateItOnce_data() {
@@ -426,12 +524,11 @@ private slots:
             QString problem;
             QVERIFY2(store.Open(url, problem), qPrintable(problem));
         }
-        const QString error = asAdministrator(
+        QVERIFY(onStore(
             url, {"CREATE FUNCTION q714_speak() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
                   " RAISE NOTICE 'line notice'; RAISE WARNING 'line warning'; RETURN NEW; END $$",
                   "CREATE TRIGGER q714_speaks BEFORE INSERT ON runs FOR EACH ROW"
-                  " EXECUTE FUNCTION q714_speak()"});
-        QVERIFY2(error.isEmpty(), qPrintable(error));
+                  " EXECUTE FUNCTION q714_speak()"}));
         CaughtStandardError caught;
         {
             RecordStore store;
@@ -486,28 +583,6 @@ private slots:
         RecordStore store;
         QVERIFY(store.Open(reachable, problem));
         QCOMPARE(json(*store.Load(later.runId, problem)), json(later));
-    }
-
-private:
-    static void setSchemaVersion(const QString& url, int version) {
-        QSqlDatabase db;
-        const QUrl parsed(url);
-        if (url.startsWith("sqlite:")) {
-            db = QSqlDatabase::addDatabase("QSQLITE", "raw");
-            db.setDatabaseName(url.mid(7));
-        } else {
-            db = QSqlDatabase::addDatabase("QPSQL", "raw");
-            db.setHostName(parsed.host());
-            db.setPort(parsed.port());
-            db.setUserName(parsed.userName());
-            db.setDatabaseName(parsed.path().mid(1));
-        }
-        QVERIFY(db.open());
-        QVERIFY(
-            QSqlQuery(db).exec(QStringLiteral("UPDATE q714_schema SET version = %1").arg(version)));
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase("raw");
     }
 };
 
