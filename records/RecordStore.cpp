@@ -145,7 +145,9 @@ bool configurePostgres(QSqlDatabase& db, const QString& url, QString& problem) {
     const QUrl parsed(url, QUrl::StrictMode);
     const QString name = parsed.path().mid(1);
     if (!parsed.isValid() || parsed.host().isEmpty() || name.isEmpty()) {
-        problem = QStringLiteral("a PostgreSQL store is postgresql://user@host:port/dbname");
+        problem = QStringLiteral("%1 names no PostgreSQL database: use "
+                                 "postgresql://user@host:port/dbname")
+                      .arg(RecordStore::ShownUrl(url));
         return false;
     }
     db.setHostName(parsed.host());
@@ -160,6 +162,66 @@ bool configurePostgres(QSqlDatabase& db, const QString& url, QString& problem) {
                              .arg(ConnectSeconds)
                              .arg(NoAnswerMs));
     return true;
+}
+
+// What a failed connection or statement means: the store cannot be reached
+// now, it can never work as given, or it refuses this record for its
+// content.
+enum class Failure { Outage, Unusable, RecordRefused };
+
+// By SQLite's primary result code (Qt gives it as the native error code).
+Failure sqliteFailure(int code) {
+    switch (code & 0xff) {
+    case 18: // SQLITE_TOOBIG
+    case 19: // SQLITE_CONSTRAINT
+    case 20: // SQLITE_MISMATCH
+        return Failure::RecordRefused;
+    case 1:  // SQLITE_ERROR: no such table, an SQL error
+    case 3:  // SQLITE_PERM
+    case 8:  // SQLITE_READONLY
+    case 11: // SQLITE_CORRUPT
+    case 14: // SQLITE_CANTOPEN
+    case 23: // SQLITE_AUTH
+    case 26: // SQLITE_NOTADB
+        return Failure::Unusable;
+    default: // busy, locked, I/O, disk full: may pass
+        return Failure::Outage;
+    }
+}
+
+// By the class of PostgreSQL's SQLSTATE: data and integrity errors are the
+// record's; credentials, unknown databases, missing privileges and SQL the
+// server does not take are the store's for good; anything else (connection,
+// shutdown, time-outs, locks, resources) may pass.
+Failure postgresFailure(const QString& sqlState) {
+    static const QStringList recordClasses = {"22", "23"};
+    static const QStringList storeClasses = {"28", "3D", "3F", "42", "0A", "44"};
+    const QString sqlClass = sqlState.left(2);
+    if (recordClasses.contains(sqlClass))
+        return Failure::RecordRefused;
+    return storeClasses.contains(sqlClass) ? Failure::Unusable : Failure::Outage;
+}
+
+// A connection libpq could not make has no SQLSTATE, only libpq's message
+// (with the server's, when it answered). These say it can never be made as
+// given; anything else (refused, timed out, starting up or shutting down,
+// too many connections) may pass.
+Failure connectionFailure(const QString& message) {
+    static const char* const forGood[] = {
+        "authentication failed",     "no password supplied", "does not exist",
+        "no pg_hba.conf entry",      "permission denied",    "not permitted to log in",
+        "invalid connection option", "invalid port number",  "invalid integer value"};
+    for (const char* words : forGood)
+        if (message.contains(QLatin1String(words), Qt::CaseInsensitive))
+            return Failure::Unusable;
+    return Failure::Outage;
+}
+
+Failure failureOf(const QSqlError& error, bool postgres) {
+    const QString code = error.nativeErrorCode();
+    if (!postgres)
+        return code.isEmpty() ? Failure::Outage : sqliteFailure(code.toInt());
+    return code.isEmpty() ? connectionFailure(error.databaseText()) : postgresFailure(code);
 }
 
 PGconn* postgresConnection(const QSqlDatabase& db) {
@@ -331,6 +393,14 @@ private:
 
 namespace {
 
+// A connection cut for want of an answer, or lost without a word, is an
+// outage; otherwise the error of the failed statement says.
+Failure lastFailure(const StoreConnection* connection) {
+    if (!connection || connection->Cut() || !connection->Error().isValid())
+        return Failure::Outage;
+    return failureOf(connection->Error(), connection->Postgres());
+}
+
 // One operation of the store; once it ends, nothing is waited for.
 class Operation {
 public:
@@ -379,35 +449,29 @@ bool RecordStore::Open(const QString& wanted, QString& problem) {
     url = wanted.isEmpty() ? DefaultUrl() : wanted;
     if (openStore(problem))
         return true;
-    fault = Fault::Outage;
     close();
     return false;
 }
 
 bool RecordStore::openStore(QString& problem) {
     const bool sqlite = isSqlite(url);
-    if (!sqlite && !isPostgres(url)) {
-        problem = QStringLiteral("%1 is not a store: use sqlite:PATH or "
-                                 "postgresql://user@host:port/dbname")
-                      .arg(ShownUrl(url));
-        return false;
-    }
+    if (!sqlite && !isPostgres(url))
+        return unusable(problem, QStringLiteral("%1 is not a store: use sqlite:PATH or "
+                                                "postgresql://user@host:port/dbname")
+                                     .arg(ShownUrl(url)));
     const QString driver = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
-    if (!QSqlDatabase::isDriverAvailable(driver)) {
-        problem = QStringLiteral("Qt's %1 driver is not installed").arg(driver);
-        return false;
-    }
+    if (!QSqlDatabase::isDriverAvailable(driver))
+        return unusable(problem, QStringLiteral("Qt's %1 driver is not installed").arg(driver));
     connection = std::make_unique<StoreConnection>(driver);
     QSqlDatabase& db = connection->db;
-    if (!(sqlite ? configureSqlite(db, url, problem) : configurePostgres(db, url, problem)))
-        return false;
-    if (!db.open()) {
-        problem = QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(db.lastError()));
-        return false;
-    }
+    QString wrong;
+    if (!(sqlite ? configureSqlite(db, url, wrong) : configurePostgres(db, url, wrong)))
+        return unusable(problem, wrong);
+    if (!db.open())
+        return connection->Failed(db.lastError()), failed(problem);
     const Operation operation(connection.get());
     if (!sqlite && !connection->SetUpPostgres())
-        return problem = failure(), false;
+        return failed(problem);
     if (sqlite) { // settings of this connection: nothing is written
         QSqlQuery pragma(db);
         pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
@@ -417,9 +481,9 @@ bool RecordStore::openStore(QString& problem) {
     // it is, and one of a newer schema is left as it was found.
     SchemaState found;
     if (!readSchema(found))
-        return problem = failure(), false;
+        return failed(problem);
     if (found.version > StoreSchemaVersion)
-        return problem = newerSchema(found.version), false;
+        return unusable(problem, newerSchema(found.version));
     if (found.version < StoreSchemaVersion && !migrate(problem))
         return false;
     schemaVersion = StoreSchemaVersion;
@@ -428,6 +492,18 @@ bool RecordStore::openStore(QString& problem) {
 
 bool RecordStore::IsOpen() const {
     return connection && connection->db.isOpen();
+}
+
+bool RecordStore::unusable(QString& problem, const QString& reason) {
+    problem = reason;
+    fault = Fault::Unusable;
+    return false;
+}
+
+bool RecordStore::failed(QString& problem) {
+    problem = failure();
+    fault = lastFailure(connection.get()) == Failure::Unusable ? Fault::Unusable : Fault::Outage;
+    return false;
 }
 
 QString RecordStore::failure() const {
@@ -477,12 +553,7 @@ bool RecordStore::migrate(QString& problem) {
     StoreConnection& c = *connection;
     const bool sqlite = !c.Postgres();
     QSqlQuery q(c.db);
-    const auto run = [&](const QString& sql) {
-        if (c.Exec(q, sql))
-            return true;
-        problem = failure();
-        return false;
-    };
+    const auto run = [&](const QString& sql) { return c.Exec(q, sql) || failed(problem); };
     if (sqlite) // a new store's journal; this cannot change within a transaction
         QSqlQuery(c.db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     if (!run(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
@@ -494,9 +565,9 @@ bool RecordStore::migrate(QString& problem) {
     SchemaState found;
     if ((!sqlite && !run(QStringLiteral("SELECT pg_advisory_xact_lock(7147)"))) ||
         !readSchema(found))
-        return problem = failure(), fail();
+        return failed(problem), fail();
     if (found.version > StoreSchemaVersion)
-        return problem = newerSchema(found.version), fail();
+        return unusable(problem, newerSchema(found.version)), fail();
     if (!found.table && !run(QStringLiteral("CREATE TABLE q714_schema (version INTEGER NOT NULL)")))
         return fail();
     for (int version = found.version + 1; version <= StoreSchemaVersion; ++version)
@@ -508,10 +579,10 @@ bool RecordStore::migrate(QString& problem) {
         if (!c.Prepare(set, found.version > 0
                                 ? QStringLiteral("UPDATE q714_schema SET version = ?")
                                 : QStringLiteral("INSERT INTO q714_schema (version) VALUES (?)")))
-            return problem = failure(), fail();
+            return failed(problem), fail();
         set.addBindValue(StoreSchemaVersion);
         if (!c.Exec(set))
-            return problem = failure(), fail();
+            return failed(problem), fail();
     }
     return run(QStringLiteral("COMMIT")) || fail();
 }
@@ -586,32 +657,34 @@ bool insertAttachments(StoreConnection& c, const RunRecord& r) {
 
 } // namespace
 
-RecordStore::Stored RecordStore::Store(const RunRecord& record, QString& problem) {
+// Ready for an operation: open, and its connection not lost.
+bool RecordStore::usable(QString& problem) {
     fault = Fault::None;
     problem.clear();
+    if (!connection)
+        return unusable(problem, QStringLiteral("the record store is not open"));
+    return IsOpen() || failed(problem);
+}
+
+RecordStore::Stored RecordStore::Store(const RunRecord& record, QString& problem) {
     const Operation operation(connection.get());
-    const Stored stored = storeRecord(record, problem);
-    if (stored == Stored::Failed)
-        fault = Fault::Outage;
-    return stored;
+    return storeRecord(record, problem);
 }
 
 RecordStore::Stored RecordStore::storeRecord(const RunRecord& record, QString& problem) {
-    if (!IsOpen()) {
-        problem = connection ? failure() : QStringLiteral("the record store is not open");
+    if (!usable(problem))
         return Stored::Failed;
-    }
     StoreConnection& c = *connection;
     QSqlQuery transaction(c.db);
     if (!c.Exec(transaction, QStringLiteral("BEGIN")))
-        return problem = failure(), Stored::Failed;
+        return failed(problem), Stored::Failed;
     bool inserted = false;
     const bool ok = insertRun(c, record, inserted) &&
                     (!inserted || (insertSteps(c, record) && insertAttachments(c, record)));
     if (ok && inserted && c.Exec(transaction, QStringLiteral("COMMIT")))
         return Stored::New;
     if (!ok || inserted)
-        problem = failure();
+        failed(problem);
     c.Rollback();
     return ok && !inserted ? Stored::AlreadyThere : Stored::Failed;
 }
@@ -664,16 +737,14 @@ bool selectRuns(StoreConnection& c, QSqlQuery& q, const QString& columns,
 
 std::optional<QList<RecordSummary>> RecordStore::List(const RecordFilter& filter,
                                                       QString& problem) {
-    problem.clear();
-    if (!IsOpen())
-        return problem = connection ? failure() : QStringLiteral("the record store is not open"),
-               std::nullopt;
+    if (!usable(problem))
+        return std::nullopt;
     const Operation operation(connection.get());
     QSqlQuery q(connection->db);
     QList<RecordSummary> found;
     if (!selectRuns(*connection, q, QLatin1String(SummaryColumns), filter) ||
         !connection->Rows(q, [&] { found << summaryOf(q); }))
-        return problem = failure(), std::nullopt;
+        return failed(problem), std::nullopt;
     return found;
 }
 
@@ -770,10 +841,8 @@ bool readAttachments(StoreConnection& c, RunRecord& r) {
 } // namespace
 
 std::optional<RunRecord> RecordStore::Load(const QString& runId, QString& problem) {
-    problem.clear();
-    if (!IsOpen())
-        return problem = connection ? failure() : QStringLiteral("the record store is not open"),
-               std::nullopt;
+    if (!usable(problem))
+        return std::nullopt;
     const Operation operation(connection.get());
     StoreConnection& c = *connection;
     QSqlQuery q(c.db);
@@ -783,34 +852,32 @@ std::optional<RunRecord> RecordStore::Load(const QString& runId, QString& proble
                        .arg(QLatin1String(RunColumns),
                             prefix ? QStringLiteral("substr(run_id, 1, %1) = ?").arg(runId.size())
                                    : QStringLiteral("run_id = ?"))))
-        return problem = failure(), std::nullopt;
+        return failed(problem), std::nullopt;
     q.addBindValue(runId);
     QList<RunRecord> found;
     if (!c.Exec(q) || !c.Rows(q, [&] { readRun(q, found.emplaceBack()); }))
-        return problem = failure(), std::nullopt;
+        return failed(problem), std::nullopt;
     if (found.isEmpty())
         return std::nullopt;
     if (found.size() > 1)
         return problem = QStringLiteral("several records begin with %1").arg(runId), std::nullopt;
     if (!readSteps(c, found.first()) || !readAttachments(c, found.first()))
-        return problem = failure(), std::nullopt;
+        return failed(problem), std::nullopt;
     return found.first();
 }
 
 std::optional<QList<RunRecord>> RecordStore::LoadAll(const RecordFilter& filter, QString& problem) {
-    problem.clear();
-    if (!IsOpen())
-        return problem = connection ? failure() : QStringLiteral("the record store is not open"),
-               std::nullopt;
+    if (!usable(problem))
+        return std::nullopt;
     const Operation operation(connection.get());
     StoreConnection& c = *connection;
     QSqlQuery q(c.db);
     QList<RunRecord> records;
     if (!selectRuns(c, q, QLatin1String(RunColumns), filter) ||
         !c.Rows(q, [&] { readRun(q, records.emplaceBack()); }))
-        return problem = failure(), std::nullopt;
+        return failed(problem), std::nullopt;
     for (RunRecord& r : records)
         if (!readSteps(c, r) || !readAttachments(c, r))
-            return problem = failure(), std::nullopt;
+            return failed(problem), std::nullopt;
     return records;
 }

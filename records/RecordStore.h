@@ -104,6 +104,12 @@ private:
     QString newerSchema(int version) const;
     bool migrate(QString& problem);
     Stored storeRecord(const RunRecord& record, QString& problem);
+    bool usable(QString& problem);
+    // False, with the reason and Fault::Unusable.
+    bool unusable(QString& problem, const QString& reason);
+    // False, with the store's reason for the last failed statement and its
+    // fault.
+    bool failed(QString& problem);
     // The store's reason for the last failed statement, after its URL.
     QString failure() const;
     void close();

@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QMutex>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -229,6 +230,8 @@ private:
 
 } // namespace
 
+Q_DECLARE_METATYPE(RecordStore::Fault)
+
 class TestRecordStore : public QObject {
     Q_OBJECT
 
@@ -256,6 +259,17 @@ class TestRecordStore : public QObject {
         QSKIP("no PostgreSQL test server (see the postgres_start test)");
 
 private slots:
+    void initTestCase() {
+        // A role that signs in with a password (the fixture's server asks
+        // members of q714_password_login for one).
+        const QString server = PostgresTestServerUrl();
+        if (!server.isEmpty())
+            QVERIFY(onStore(server, {"DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE"
+                                     " rolname = 'q714_password_user') THEN CREATE ROLE"
+                                     " q714_password_user LOGIN PASSWORD 'right'"
+                                     " IN ROLE q714_password_login; END IF; END $$"}));
+    }
+
     void aStoredRecordReadsBackWhole_data() {
         backends();
     }
@@ -370,6 +384,7 @@ private slots:
         RecordStore newer;
         QVERIFY(!newer.Open(url, problem));
         QVERIFY2(problem.contains("schema version 99"), qPrintable(problem));
+        QCOMPARE(newer.LastFault(), RecordStore::Fault::Unusable);
         QCOMPARE(fingerprint(url), before); // byte for byte
         QVERIFY(onStore(
             url, {QStringLiteral("UPDATE q714_schema SET version = %1").arg(StoreSchemaVersion)}));
@@ -459,6 +474,94 @@ private slots:
         QCOMPARE(stored.load(), 4);
     }
 
+    // -- failures: what can pass and what never will --
+
+    // A store that can never work as given is Unusable, with the database's
+    // own reason; only one that cannot be reached now is an Outage. In the
+    // URLs, {folder} is a temporary folder, {server} the fixture's server.
+    void failuresAreToldApart_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<RecordStore::Fault>("fault");
+        QTest::addColumn<QString>("reason");
+        const auto unusable = RecordStore::Fault::Unusable;
+        const auto outage = RecordStore::Fault::Outage;
+        QTest::newRow("unknown scheme")
+            << "mysql://q714@127.0.0.1/records" << unusable << "use sqlite:PATH or postgresql://";
+        QTest::newRow("no database name")
+            << "postgresql://q714@127.0.0.1:1/" << unusable << "postgresql://user@host:port/dbname";
+        QTest::newRow("no SQLite file") << "sqlite:" << unusable << "needs a file";
+        QTest::newRow("SQLite file that is no store")
+            << "sqlite:{folder}/garbage.sqlite" << unusable << "file is not a database";
+        QTest::newRow("SQLite file that is a folder")
+            << "sqlite:{folder}/folder.sqlite" << unusable << "unable to open";
+        QTest::newRow("connection refused")
+            << "postgresql://q714@127.0.0.1:1/records" << outage << "refused";
+        QTest::newRow("wrong password")
+            << "postgresql://q714_password_user:wrong@{server}/postgres" << unusable
+            << "password authentication failed for user \"q714_password_user\"";
+        QTest::newRow("no password") << "postgresql://q714_password_user@{server}/postgres"
+                                     << unusable << "no password supplied";
+        QTest::newRow("unknown user") << "postgresql://q714_nobody@{server}/postgres" << unusable
+                                      << "role \"q714_nobody\" does not exist";
+        QTest::newRow("unknown database")
+            << "postgresql://q714@{server}/q714_no_such_database" << unusable << "does not exist";
+    }
+    void failuresAreToldApart() {
+        QFETCH(QString, url);
+        QFETCH(RecordStore::Fault, fault);
+        QFETCH(QString, reason);
+        const QUrl server(PostgresTestServerUrl());
+        if (url.contains("{server}") && server.isEmpty())
+            QSKIP("no PostgreSQL test server (see the postgres_start test)");
+        QFile garbage(folder.filePath("garbage.sqlite"));
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write(QByteArray(4096, 'x'));
+        garbage.close();
+        QVERIFY(QDir(folder.path()).mkpath("folder.sqlite"));
+        url.replace("{folder}", folder.path())
+            .replace("{server}", QStringLiteral("%1:%2").arg(server.host()).arg(server.port()));
+        RecordStore store;
+        QString problem;
+        QVERIFY(!store.Open(url, problem));
+        QCOMPARE(store.LastFault(), fault);
+        QVERIFY2(problem.contains(reason), qPrintable(problem));
+        QVERIFY2(!problem.contains("wrong"), "a password is never shown");
+    }
+
+    // A session the server ends, or a server that shuts down, while a store
+    // is open is an outage; once the server is back, the store serves again.
+    void aServerGoneMidwayIsAnOutage() {
+        const QString url = FreshPostgresDatabase("q714_gone");
+        if (url.isEmpty())
+            QSKIP("no PostgreSQL test server (see the postgres_start test)");
+        QString problem;
+        RecordStore ended, shutDown;
+        QVERIFY2(ended.Open(url, problem), qPrintable(problem));
+        QVERIFY2(shutDown.Open(url, problem), qPrintable(problem));
+        QVERIFY(onStore(url, {"SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                              " WHERE datname = current_database() AND pid <> pg_backend_pid()"}));
+        QCOMPARE(ended.Store(record("UX1", "st1", Outcome::Pass, 1), problem),
+                 RecordStore::Stored::Failed);
+        QCOMPARE(ended.LastFault(), RecordStore::Fault::Outage);
+        {
+            RecordStore reopened; // a session of its own, opened before the shutdown
+            QVERIFY2(reopened.Open(url, problem), qPrintable(problem));
+            const auto resume = qScopeGuard([] { postgresScript("resume"); });
+            QVERIFY(postgresScript("pause"));
+            QCOMPARE(reopened.Store(record("UX1", "st1", Outcome::Pass, 1), problem),
+                     RecordStore::Stored::Failed);
+            QCOMPARE(reopened.LastFault(), RecordStore::Fault::Outage);
+            QVERIFY(!reopened.List({}, problem));
+            RecordStore refused;
+            QVERIFY(!refused.Open(url, problem));
+            QCOMPARE(refused.LastFault(), RecordStore::Fault::Outage);
+        }
+        RecordStore back;
+        QVERIFY2(back.Open(url, problem), qPrintable(problem));
+        QCOMPARE(back.Store(record("UX1", "st1", Outcome::Pass, 1), problem),
+                 RecordStore::Stored::New);
+    }
+
     // -- a PostgreSQL server that misbehaves --
 
     // A server whose processes stop once the stations are signed in (the
@@ -503,8 +606,8 @@ private slots:
             QVERIFY(!stations[i].done);
             QVERIFY(!stations[i].problem.isEmpty());
         }
-        QCOMPARE(stations[0].fault, RecordStore::Fault::Outage); // Store
-        QCOMPARE(stations[3].fault, RecordStore::Fault::Outage); // Open
+        for (int i = 0; i < 4; ++i) // Store, List, Load, Open
+            QCOMPARE(stations[i].fault, RecordStore::Fault::Outage);
 
         RecordStore after; // and the server serves again
         QString problem;
