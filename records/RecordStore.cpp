@@ -17,6 +17,7 @@
 #include <cmath>
 #include <functional>
 #include <libpq-fe.h>
+#include <map>
 #include <sys/socket.h>
 
 namespace {
@@ -75,9 +76,6 @@ const QList<QStringList> Migrations = {
      QStringLiteral("CREATE INDEX runs_by_start ON runs (started_utc)")},
 };
 
-const char* const SummaryColumns =
-    "run_id, station, encoder_serial, plan_name, plan_version, outcome, started_utc, ended_utc";
-
 // The database's own words for an error, on one line.
 QString sqlProblem(const QSqlError& error) {
     QString text = error.databaseText().simplified();
@@ -89,10 +87,6 @@ QString sqlProblem(const QSqlError& error) {
 QDateTime utcOf(const QVariant& value) {
     QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
     return time.isValid() ? time.toUTC() : QDateTime();
-}
-
-QVariant optionalNumber(const std::optional<double>& value) {
-    return value && std::isfinite(*value) ? QVariant(*value) : QVariant();
 }
 
 std::optional<double> optionalNumber(const QVariant& value) {
@@ -107,14 +101,139 @@ Outcome outcomeOf(const QVariant& value) {
     return outcome;
 }
 
-// Binds values in order; a null text becomes "" for the NOT NULL columns,
-// while a missing number (an invalid QVariant) stays NULL.
-void bindAll(QSqlQuery& q, const QVariantList& values) {
-    for (int i = 0; i < values.size(); ++i) {
-        const QVariant& v = values[i];
-        const bool nullText = v.typeId() == QMetaType::QString && v.toString().isNull();
-        q.bindValue(i, nullText ? QVariant(QStringLiteral("")) : v);
+// A table of a record and the columns of its rows, in the order of their
+// values; `order` puts the rows of one run in their order.
+struct Table {
+    const char* name;
+    const char* columns;
+    const char* order;
+
+    QStringList Columns() const { return QString::fromLatin1(columns).split(QLatin1String(", ")); }
+    QString Insert() const {
+        return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            .arg(QLatin1String(name), QLatin1String(columns),
+                 QStringList(Columns().size(), QStringLiteral("?")).join(QLatin1String(", ")));
     }
+    // The rows of one run id (bound).
+    QString Select() const {
+        return QStringLiteral("SELECT %2 FROM %1 WHERE run_id = ? ORDER BY %3")
+            .arg(QLatin1String(name), QLatin1String(columns), QLatin1String(order));
+    }
+};
+
+const Table Runs{"runs",
+                 "run_id, station, operator, dut_id, plan_name, plan_version, plan_sha256, "
+                 "tool_version, port, adapter_serial, adapter_firmware, encoder_type, "
+                 "encoder_serial, encoder_part, encoder_firmware, started_utc, ended_utc, "
+                 "outcome, message",
+                 "run_id"};
+const Table Steps{"steps",
+                  "run_id, position, step_index, repetition, name, kind, outcome, message, "
+                  "started_utc, ended_utc",
+                  "position"};
+const Table Measurements{"measurements",
+                         "run_id, step_position, position, name, value, unit, low, high, "
+                         "marginal_band, outcome, marginal, time_utc",
+                         "step_position, position"};
+const Table Attachments{"attachments", "run_id, position, name, file, sha256, bytes", "position"};
+
+using Row = QVariantList;
+
+// A record as the rows of its tables, each value as the store holds it: a
+// null text as "" (the columns are NOT NULL), a missing or non-finite number
+// as NULL.
+struct RecordRows {
+    Row run;
+    QList<Row> steps;
+    QList<Row> measurements;
+    QList<Row> attachments;
+
+    QList<QPair<const Table*, QList<Row>>> Tables() const {
+        return {{&Runs, {run}},
+                {&Steps, steps},
+                {&Measurements, measurements},
+                {&Attachments, attachments}};
+    }
+};
+
+QVariant text(const QString& value) {
+    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
+}
+
+QVariant number(double value) {
+    return std::isfinite(value) ? QVariant(value) : QVariant();
+}
+
+RecordRows rowsOf(const RunRecord& r) {
+    RecordRows rows;
+    rows.run = {
+        text(r.runId),         text(r.station),        text(r.operatorName),    text(r.dutId),
+        text(r.planName),      text(r.planVersion),    text(r.planSha256),      text(r.toolVersion),
+        text(r.port),          text(r.adapterSerial),  text(r.adapterFirmware), r.encoderType,
+        text(r.encoderSerial), text(r.encoderPart),    text(r.encoderFirmware), UtcText(r.started),
+        UtcText(r.ended),      OutcomeName(r.outcome), text(r.message)};
+    for (int s = 0; s < r.steps.size(); ++s) {
+        const StepRecord& st = r.steps[s];
+        rows.steps << Row{text(r.runId),
+                          s,
+                          st.index,
+                          st.repetition,
+                          text(st.name),
+                          text(st.kind),
+                          OutcomeName(st.outcome),
+                          text(st.message),
+                          UtcText(st.started),
+                          UtcText(st.ended)};
+        for (int m = 0; m < st.measurements.size(); ++m) {
+            const Measurement& me = st.measurements[m];
+            rows.measurements << Row{text(r.runId),
+                                     s,
+                                     m,
+                                     text(me.name),
+                                     number(me.value),
+                                     text(me.unit),
+                                     me.limits.low ? number(*me.limits.low) : QVariant(),
+                                     me.limits.high ? number(*me.limits.high) : QVariant(),
+                                     number(me.limits.marginal),
+                                     OutcomeName(me.outcome),
+                                     int(me.marginal),
+                                     UtcText(me.time)};
+        }
+    }
+    for (int i = 0; i < r.attachments.size(); ++i) {
+        const Attachment& a = r.attachments[i];
+        rows.attachments << Row{text(r.runId),  i,      text(a.name), text(a.file),
+                                text(a.sha256), a.bytes};
+    }
+    return rows;
+}
+
+// A stored value and a record's value are the same: texts exactly, numbers
+// by value, NULL only as NULL.
+bool sameValue(const QVariant& stored, const QVariant& given) {
+    if (stored.isNull() || given.isNull())
+        return stored.isNull() == given.isNull();
+    if (given.typeId() == QMetaType::QString)
+        return stored.toString() == given.toString();
+    if (given.typeId() == QMetaType::Double)
+        return stored.toDouble() == given.toDouble();
+    return stored.toLongLong() == given.toLongLong();
+}
+
+// Where text cannot be stored as it is: a NUL character (which PostgreSQL's
+// text cannot hold), or a lone surrogate (not Unicode at all: it would reach
+// either store altered). "table.column", or nothing.
+QString unstorableText(const RecordRows& rows, bool postgres) {
+    for (const auto& [table, tableRows] : rows.Tables())
+        for (const Row& row : tableRows)
+            for (int i = 0; i < row.size(); ++i) {
+                if (row[i].typeId() != QMetaType::QString)
+                    continue;
+                const QString value = row[i].toString();
+                if ((postgres && value.contains(QChar::Null)) || !value.isValidUtf16())
+                    return QLatin1String(table->name) + QLatin1Char('.') + table->Columns()[i];
+            }
+    return {};
 }
 
 bool isSqlite(const QString& url) {
@@ -314,6 +433,7 @@ public:
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(name);
+        statements.clear(); // with the driver gone: nothing is sent to free them
     }
 
     bool Postgres() const { return db.driverName() == QLatin1String("QPSQL"); }
@@ -336,14 +456,22 @@ public:
         Waiting();
         return q.exec(sql) || Failed(q.lastError());
     }
-    bool Prepare(QSqlQuery& q, const QString& sql) {
-        Waiting();
-        return q.prepare(sql) || Failed(q.lastError());
+    bool Exec(const QString& sql) {
+        QSqlQuery q(db);
+        return Exec(q, sql);
     }
-    // A prepared statement with its values bound.
-    bool Exec(QSqlQuery& q) {
+    // The statement `sql` with `values` bound, executed; nothing when it
+    // failed. Each statement is prepared once for the connection: on
+    // PostgreSQL a preparation costs a round trip, and freeing it within a
+    // failed transaction would be refused.
+    QSqlQuery* Execute(const QString& sql, const QVariantList& values, bool forwardOnly = false) {
+        QSqlQuery* q = prepared(sql, forwardOnly);
+        if (!q)
+            return nullptr;
+        for (int i = 0; i < values.size(); ++i)
+            q->bindValue(i, values[i]);
         Waiting();
-        return q.exec() || Failed(q.lastError());
+        return q->exec() ? q : (Failed(q->lastError()), nullptr);
     }
     // Calls `row` for each row of an executed query; false when a row could
     // not be had (a forward-only PostgreSQL query fetches each from the
@@ -353,7 +481,9 @@ public:
             row();
             Waiting();
         }
-        return !q.lastError().isValid() || Failed(q.lastError());
+        const bool complete = !q.lastError().isValid() || Failed(q.lastError());
+        q.finish();
+        return complete;
     }
 
     // Ends a transaction that failed or is not wanted, keeping the error
@@ -386,7 +516,19 @@ private:
             watch->Arm();
     }
 
+    QSqlQuery* prepared(const QString& sql, bool forwardOnly) {
+        if (const auto known = statements.find(sql); known != statements.end())
+            return known->second.get();
+        auto q = std::make_unique<QSqlQuery>(db);
+        q->setForwardOnly(forwardOnly);
+        Waiting();
+        if (!q->prepare(sql))
+            return Failed(q->lastError()), nullptr;
+        return statements.emplace(sql, std::move(q)).first->second.get();
+    }
+
     const QString name;
+    std::map<QString, std::unique_ptr<QSqlQuery>> statements;
     std::unique_ptr<AnswerWatch> watch;
     QSqlError error;
 };
@@ -574,83 +716,64 @@ bool RecordStore::migrate(QString& problem) {
         for (const QString& statement : Migrations[version - 1])
             if (!run(statement))
                 return fail();
-    if (found.version < StoreSchemaVersion) {
-        QSqlQuery set(c.db);
-        if (!c.Prepare(set, found.version > 0
-                                ? QStringLiteral("UPDATE q714_schema SET version = ?")
-                                : QStringLiteral("INSERT INTO q714_schema (version) VALUES (?)")))
-            return failed(problem), fail();
-        set.addBindValue(StoreSchemaVersion);
-        if (!c.Exec(set))
-            return failed(problem), fail();
-    }
+    if (found.version < StoreSchemaVersion &&
+        !c.Execute(found.version > 0
+                       ? QStringLiteral("UPDATE q714_schema SET version = ?")
+                       : QStringLiteral("INSERT INTO q714_schema (version) VALUES (?)"),
+                   {StoreSchemaVersion}))
+        return failed(problem), fail();
     return run(QStringLiteral("COMMIT")) || fail();
 }
 
 namespace {
 
-bool insertRun(StoreConnection& c, const RunRecord& r, bool& inserted) {
-    QSqlQuery q(c.db);
-    if (!c.Prepare(
-            q, QStringLiteral(
-                   "INSERT INTO runs (run_id, station, operator, dut_id, plan_name, plan_version,"
-                   " plan_sha256, tool_version, port, adapter_serial, adapter_firmware,"
-                   " encoder_type, encoder_serial, encoder_part, encoder_firmware, started_utc,"
-                   " ended_utc, outcome, message) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?,"
-                   " ?, ?, ?, ?, ?, ?) ON CONFLICT (run_id) DO NOTHING")))
-        return false;
-    bindAll(q, {r.runId, r.station, r.operatorName, r.dutId, r.planName, r.planVersion,
-                r.planSha256, r.toolVersion, r.port, r.adapterSerial, r.adapterFirmware,
-                r.encoderType, r.encoderSerial, r.encoderPart, r.encoderFirmware,
-                UtcText(r.started), UtcText(r.ended), OutcomeName(r.outcome), r.message});
-    if (!c.Exec(q))
-        return false;
-    inserted = q.numRowsAffected() > 0;
+bool insertRows(StoreConnection& c, const QString& sql, const QList<Row>& rows) {
+    for (const Row& row : rows)
+        if (!c.Execute(sql, row))
+            return false;
     return true;
 }
 
-bool insertSteps(StoreConnection& c, const RunRecord& r) {
-    QSqlQuery step(c.db), measurement(c.db);
-    if (!c.Prepare(step, QStringLiteral("INSERT INTO steps (run_id, position, step_index,"
-                                        " repetition, name, kind, outcome, message, started_utc,"
-                                        " ended_utc) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
-        !c.Prepare(
-            measurement,
-            QStringLiteral("INSERT INTO measurements (run_id, step_position, position,"
-                           " name, value, unit, low, high, marginal_band, outcome,"
-                           " marginal, time_utc) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
-        return false;
-    for (int s = 0; s < r.steps.size(); ++s) {
-        const StepRecord& st = r.steps[s];
-        bindAll(step,
-                {r.runId, s, st.index, st.repetition, st.name, st.kind, OutcomeName(st.outcome),
-                 st.message, UtcText(st.started), UtcText(st.ended)});
-        if (!c.Exec(step))
-            return false;
-        for (int m = 0; m < st.measurements.size(); ++m) {
-            const Measurement& me = st.measurements[m];
-            bindAll(measurement, {r.runId, s, m, me.name,
-                                  std::isfinite(me.value) ? QVariant(me.value) : QVariant(),
-                                  me.unit, optionalNumber(me.limits.low),
-                                  optionalNumber(me.limits.high), me.limits.marginal,
-                                  OutcomeName(me.outcome), int(me.marginal), UtcText(me.time)});
-            if (!c.Exec(measurement))
-                return false;
-        }
-    }
-    return true;
+// Inserts the run's row unless its run id is stored already.
+bool insertRun(StoreConnection& c, const RecordRows& rows, bool& inserted) {
+    QSqlQuery* q =
+        c.Execute(Runs.Insert() + QStringLiteral(" ON CONFLICT (run_id) DO NOTHING"), rows.run);
+    if (q)
+        inserted = q->numRowsAffected() > 0;
+    return q;
 }
 
-bool insertAttachments(StoreConnection& c, const RunRecord& r) {
-    QSqlQuery q(c.db);
-    if (!c.Prepare(q, QStringLiteral("INSERT INTO attachments (run_id, position, name, file,"
-                                     " sha256, bytes) VALUES (?, ?, ?, ?, ?, ?)")))
-        return false;
-    for (int i = 0; i < r.attachments.size(); ++i) {
-        const Attachment& a = r.attachments[i];
-        bindAll(q, {r.runId, i, a.name, a.file, a.sha256, a.bytes});
-        if (!c.Exec(q))
+bool insertRest(StoreConnection& c, const RecordRows& rows) {
+    return insertRows(c, Steps.Insert(), rows.steps) &&
+           insertRows(c, Measurements.Insert(), rows.measurements) &&
+           insertRows(c, Attachments.Insert(), rows.attachments);
+}
+
+bool storedRows(StoreConnection& c, const Table& table, const QString& runId, QList<Row>& rows) {
+    QSqlQuery* q = c.Execute(table.Select(), {runId});
+    const int columns = int(table.Columns().size());
+    return q && c.Rows(*q, [&] {
+        Row& row = rows.emplaceBack();
+        for (int i = 0; i < columns; ++i)
+            row << q->value(i);
+    });
+}
+
+// Where the stored record of the run differs from `rows` ("table.column", or
+// "table" for another number of rows); nothing when they are the same.
+bool differenceFrom(StoreConnection& c, const RecordRows& rows, QString& difference) {
+    for (const auto& [table, given] : rows.Tables()) {
+        QList<Row> stored;
+        if (!storedRows(c, *table, rows.run.first().toString(), stored))
             return false;
+        if (stored.size() != given.size())
+            return difference = QLatin1String(table->name), true;
+        for (int r = 0; r < given.size(); ++r)
+            for (int i = 0; i < given[r].size(); ++i)
+                if (!sameValue(stored[r][i], given[r][i]))
+                    return difference =
+                               QLatin1String(table->name) + QLatin1Char('.') + table->Columns()[i],
+                           true;
     }
     return true;
 }
@@ -671,22 +794,49 @@ RecordStore::Stored RecordStore::Store(const RunRecord& record, QString& problem
     return storeRecord(record, problem);
 }
 
+// In one transaction: the run's row, and only when its run id was not
+// stored yet, its steps, measurements and attachments. A run id stored
+// already is compared, never overwritten.
 RecordStore::Stored RecordStore::storeRecord(const RunRecord& record, QString& problem) {
     if (!usable(problem))
         return Stored::Failed;
     StoreConnection& c = *connection;
-    QSqlQuery transaction(c.db);
-    if (!c.Exec(transaction, QStringLiteral("BEGIN")))
-        return failed(problem), Stored::Failed;
+    const RecordRows rows = rowsOf(record);
+    if (const QString where = unstorableText(rows, c.Postgres()); !where.isEmpty()) {
+        problem = QStringLiteral("%1: run %2 cannot be stored: its %3 holds text the store "
+                                 "cannot hold (a NUL character or a lone surrogate)")
+                      .arg(ShownUrl(url), record.runId, where);
+        return Stored::Refused;
+    }
     bool inserted = false;
-    const bool ok = insertRun(c, record, inserted) &&
-                    (!inserted || (insertSteps(c, record) && insertAttachments(c, record)));
-    if (ok && inserted && c.Exec(transaction, QStringLiteral("COMMIT")))
+    QString difference;
+    if (!c.Exec(QStringLiteral("BEGIN")) || !insertRun(c, rows, inserted) ||
+        !(inserted ? insertRest(c, rows) : differenceFrom(c, rows, difference)) ||
+        (inserted && !c.Exec(QStringLiteral("COMMIT"))))
+        return refusedOrFailed(record, problem);
+    if (inserted)
         return Stored::New;
-    if (!ok || inserted)
-        failed(problem);
-    c.Rollback();
-    return ok && !inserted ? Stored::AlreadyThere : Stored::Failed;
+    c.Rollback(); // nothing was written
+    if (difference.isEmpty())
+        return Stored::AlreadyThere;
+    problem = QStringLiteral("%1: run %2 is stored already with other content (%3 differs); "
+                             "the stored record is kept")
+                  .arg(ShownUrl(url), record.runId, difference);
+    return Stored::Conflict;
+}
+
+// A failed store: the record's own fault (its data refused by the store:
+// it would be refused again) or the store's.
+RecordStore::Stored RecordStore::refusedOrFailed(const RunRecord& record, QString& problem) {
+    const bool refused = lastFailure(connection.get()) == Failure::RecordRefused;
+    failed(problem);
+    connection->Rollback();
+    if (!refused)
+        return Stored::Failed;
+    fault = Fault::None;
+    problem = QStringLiteral("%1: run %2 refused by the store: %3")
+                  .arg(ShownUrl(url), record.runId, sqlProblem(connection->Error()));
+    return Stored::Refused;
 }
 
 namespace {
@@ -718,19 +868,14 @@ RecordSummary summaryOf(const QSqlQuery& q) {
     return s;
 }
 
-bool selectRuns(StoreConnection& c, QSqlQuery& q, const QString& columns,
-                const RecordFilter& filter) {
+// The runs of the filter, newest first; nothing when the query failed.
+QSqlQuery* selectRuns(StoreConnection& c, const QString& columns, const RecordFilter& filter) {
     QVariantList values;
     QString sql = QStringLiteral("SELECT %1 FROM runs").arg(columns) + whereOf(filter, values) +
                   QStringLiteral(" ORDER BY started_utc DESC, run_id");
     if (filter.limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
-    q.setForwardOnly(true);
-    if (!c.Prepare(q, sql))
-        return false;
-    for (const QVariant& value : values)
-        q.addBindValue(value);
-    return c.Exec(q);
+    return c.Execute(sql, values, true);
 }
 
 } // namespace
@@ -740,10 +885,13 @@ std::optional<QList<RecordSummary>> RecordStore::List(const RecordFilter& filter
     if (!usable(problem))
         return std::nullopt;
     const Operation operation(connection.get());
-    QSqlQuery q(connection->db);
     QList<RecordSummary> found;
-    if (!selectRuns(*connection, q, QLatin1String(SummaryColumns), filter) ||
-        !connection->Rows(q, [&] { found << summaryOf(q); }))
+    QSqlQuery* q =
+        selectRuns(*connection,
+                   QStringLiteral("run_id, station, encoder_serial, plan_name, plan_version,"
+                                  " outcome, started_utc, ended_utc"),
+                   filter);
+    if (!q || !connection->Rows(*q, [&] { found << summaryOf(*q); }))
         return failed(problem), std::nullopt;
     return found;
 }
@@ -772,70 +920,54 @@ void readRun(const QSqlQuery& q, RunRecord& r) {
     r.message = q.value(18).toString();
 }
 
-const char* const RunColumns =
-    "run_id, station, operator, dut_id, plan_name, plan_version, plan_sha256, tool_version,"
-    " port, adapter_serial, adapter_firmware, encoder_type, encoder_serial, encoder_part,"
-    " encoder_firmware, started_utc, ended_utc, outcome, message";
-
+// A row of Steps.
 StepRecord stepOf(const QSqlQuery& q) {
     StepRecord s;
-    s.index = q.value(0).toInt();
-    s.repetition = q.value(1).toInt();
-    s.name = q.value(2).toString();
-    s.kind = q.value(3).toString();
-    s.outcome = outcomeOf(q.value(4));
-    s.message = q.value(5).toString();
-    s.started = utcOf(q.value(6));
-    s.ended = utcOf(q.value(7));
+    s.index = q.value(2).toInt();
+    s.repetition = q.value(3).toInt();
+    s.name = q.value(4).toString();
+    s.kind = q.value(5).toString();
+    s.outcome = outcomeOf(q.value(6));
+    s.message = q.value(7).toString();
+    s.started = utcOf(q.value(8));
+    s.ended = utcOf(q.value(9));
     return s;
 }
 
+// A row of Measurements.
 Measurement measurementOf(const QSqlQuery& q) {
     Measurement m;
-    m.name = q.value(1).toString();
-    m.value = q.value(2).isNull() ? std::nan("") : q.value(2).toDouble();
-    m.unit = q.value(3).toString();
-    m.limits.low = optionalNumber(q.value(4));
-    m.limits.high = optionalNumber(q.value(5));
-    m.limits.marginal = q.value(6).toDouble();
-    m.outcome = outcomeOf(q.value(7));
-    m.marginal = q.value(8).toInt() != 0;
-    m.time = utcOf(q.value(9));
+    m.name = q.value(3).toString();
+    m.value = q.value(4).isNull() ? std::nan("") : q.value(4).toDouble();
+    m.unit = q.value(5).toString();
+    m.limits.low = optionalNumber(q.value(6));
+    m.limits.high = optionalNumber(q.value(7));
+    m.limits.marginal = q.value(8).toDouble();
+    m.outcome = outcomeOf(q.value(9));
+    m.marginal = q.value(10).toInt() != 0;
+    m.time = utcOf(q.value(11));
     return m;
 }
 
-bool readSteps(StoreConnection& c, RunRecord& r) {
-    QSqlQuery q(c.db);
-    if (!c.Prepare(q, QStringLiteral("SELECT step_index, repetition, name, kind, outcome,"
-                                     " message, started_utc, ended_utc FROM steps"
-                                     " WHERE run_id = ? ORDER BY position")))
-        return false;
-    q.addBindValue(r.runId);
-    if (!c.Exec(q) || !c.Rows(q, [&] { r.steps << stepOf(q); }))
-        return false;
-    if (!c.Prepare(q, QStringLiteral("SELECT step_position, name, value, unit, low, high,"
-                                     " marginal_band, outcome, marginal, time_utc"
-                                     " FROM measurements WHERE run_id = ?"
-                                     " ORDER BY step_position, position")))
-        return false;
-    q.addBindValue(r.runId);
-    return c.Exec(q) && c.Rows(q, [&] {
-        const int step = q.value(0).toInt();
-        if (step >= 0 && step < r.steps.size())
-            r.steps[step].measurements << measurementOf(q);
-    });
+// The rows of `table` for the run, each handed to `row`.
+bool readRows(StoreConnection& c, const Table& table, const QString& runId,
+              const std::function<void(const QSqlQuery&)>& row) {
+    QSqlQuery* q = c.Execute(table.Select(), {runId});
+    return q && c.Rows(*q, [&] { row(*q); });
 }
 
-bool readAttachments(StoreConnection& c, RunRecord& r) {
-    QSqlQuery q(c.db);
-    if (!c.Prepare(q, QStringLiteral("SELECT name, file, sha256, bytes FROM attachments"
-                                     " WHERE run_id = ? ORDER BY position")))
-        return false;
-    q.addBindValue(r.runId);
-    return c.Exec(q) && c.Rows(q, [&] {
-        r.attachments << Attachment{q.value(0).toString(), q.value(1).toString(),
-                                    q.value(2).toString(), q.value(3).toLongLong()};
-    });
+bool readRest(StoreConnection& c, RunRecord& r) {
+    return readRows(c, Steps, r.runId, [&](const QSqlQuery& q) { r.steps << stepOf(q); }) &&
+           readRows(c, Measurements, r.runId,
+                    [&](const QSqlQuery& q) {
+                        const int step = q.value(1).toInt();
+                        if (step >= 0 && step < r.steps.size())
+                            r.steps[step].measurements << measurementOf(q);
+                    }) &&
+           readRows(c, Attachments, r.runId, [&](const QSqlQuery& q) {
+               r.attachments << Attachment{q.value(2).toString(), q.value(3).toString(),
+                                           q.value(4).toString(), q.value(5).toLongLong()};
+           });
 }
 
 } // namespace
@@ -845,23 +977,21 @@ std::optional<RunRecord> RecordStore::Load(const QString& runId, QString& proble
         return std::nullopt;
     const Operation operation(connection.get());
     StoreConnection& c = *connection;
-    QSqlQuery q(c.db);
     const bool prefix = runId.size() >= 8 && runId.size() < 36;
-    if (!c.Prepare(q,
-                   QStringLiteral("SELECT %1 FROM runs WHERE %2 LIMIT 2")
-                       .arg(QLatin1String(RunColumns),
-                            prefix ? QStringLiteral("substr(run_id, 1, %1) = ?").arg(runId.size())
-                                   : QStringLiteral("run_id = ?"))))
-        return failed(problem), std::nullopt;
-    q.addBindValue(runId);
+    QSqlQuery* q =
+        c.Execute(QStringLiteral("SELECT %1 FROM runs WHERE %2 LIMIT 2")
+                      .arg(QLatin1String(Runs.columns),
+                           prefix ? QStringLiteral("substr(run_id, 1, %1) = ?").arg(runId.size())
+                                  : QStringLiteral("run_id = ?")),
+                  {runId});
     QList<RunRecord> found;
-    if (!c.Exec(q) || !c.Rows(q, [&] { readRun(q, found.emplaceBack()); }))
+    if (!q || !c.Rows(*q, [&] { readRun(*q, found.emplaceBack()); }))
         return failed(problem), std::nullopt;
     if (found.isEmpty())
         return std::nullopt;
     if (found.size() > 1)
         return problem = QStringLiteral("several records begin with %1").arg(runId), std::nullopt;
-    if (!readSteps(c, found.first()) || !readAttachments(c, found.first()))
+    if (!readRest(c, found.first()))
         return failed(problem), std::nullopt;
     return found.first();
 }
@@ -871,13 +1001,12 @@ std::optional<QList<RunRecord>> RecordStore::LoadAll(const RecordFilter& filter,
         return std::nullopt;
     const Operation operation(connection.get());
     StoreConnection& c = *connection;
-    QSqlQuery q(c.db);
     QList<RunRecord> records;
-    if (!selectRuns(c, q, QLatin1String(RunColumns), filter) ||
-        !c.Rows(q, [&] { readRun(q, records.emplaceBack()); }))
+    QSqlQuery* q = selectRuns(c, QLatin1String(Runs.columns), filter);
+    if (!q || !c.Rows(*q, [&] { readRun(*q, records.emplaceBack()); }))
         return failed(problem), std::nullopt;
     for (RunRecord& r : records)
-        if (!readSteps(c, r) || !readAttachments(c, r))
+        if (!readRest(c, r))
             return failed(problem), std::nullopt;
     return records;
 }

@@ -104,6 +104,7 @@ private:
     QString newerSchema(int version) const;
     bool migrate(QString& problem);
     Stored storeRecord(const RunRecord& record, QString& problem);
+    Stored refusedOrFailed(const RunRecord& record, QString& problem);
     bool usable(QString& problem);
     // False, with the reason and Fault::Unusable.
     bool unusable(QString& problem, const QString& reason);

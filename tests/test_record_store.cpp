@@ -288,6 +288,9 @@ private slots:
         QVERIFY(!read->steps[0].measurements[0].limits.low);
     }
 
+    // A run id is stored once. The same record again is AlreadyThere (a sync
+    // cut off after storing sends it again); another record under the same
+    // run id is a Conflict naming what differs, and the stored one stays.
     void aRecordIsNeverStoredTwice_data() {
         backends();
     }
@@ -297,12 +300,75 @@ private slots:
         QString problem;
         QVERIFY(store.Open(url, problem));
         RunRecord r = record("UX1", "st1", Outcome::Pass, 1);
+        r.steps[0].measurements[0].value = 0.1 * 3; // numbers that only match exactly
+        r.steps[0].measurements[0].limits.low = 1.0 / 3;
         QCOMPARE(store.Store(r, problem), RecordStore::Stored::New);
-        r.outcome = Outcome::Fail; // a second copy does not overwrite the first
         QCOMPARE(store.Store(r, problem), RecordStore::Stored::AlreadyThere);
-        QCOMPARE(store.Load(r.runId, problem)->outcome, Outcome::Pass);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+        const auto conflicts = [&](const std::function<void(RunRecord&)>& change,
+                                   const char* difference) {
+            RunRecord other = r;
+            change(other);
+            QString why;
+            return store.Store(other, why) == RecordStore::Stored::Conflict &&
+                   why.contains(difference) && why.contains(r.runId) &&
+                   store.LastFault() == RecordStore::Fault::None;
+        };
+        QVERIFY(conflicts([](RunRecord& o) { o.outcome = Outcome::Fail; }, "runs.outcome"));
+        QVERIFY(conflicts([](RunRecord& o) { o.steps[1].measurements[0].value = 7; },
+                          "measurements.value"));
+        QVERIFY(conflicts([](RunRecord& o) { o.steps[0].measurements[0].limits.low.reset(); },
+                          "measurements.low"));
+        QVERIFY(conflicts([](RunRecord& o) { o.steps << o.steps.first(); }, "steps"));
+        QVERIFY(conflicts([](RunRecord& o) { o.attachments.clear(); }, "attachments"));
+        QCOMPARE(json(*store.Load(r.runId, problem)), json(r)); // as first stored
         QCOMPARE(store.List({}, problem)->size(), 1);
-        QCOMPARE(store.Load(r.runId, problem)->steps.size(), 2);
+    }
+
+    // A record the store cannot take for its own content is Refused with the
+    // reason (it would be refused again: it is set aside, not retried), the
+    // store keeps nothing of it and goes on taking other records. Text with
+    // a NUL character PostgreSQL cannot hold (SQLite holds it exactly); a
+    // lone surrogate is no Unicode for either; and a rule of the line's
+    // database (a CHECK constraint, an SQLite trigger) refuses what it will.
+    void aRecordTheStoreCannotHoldIsRefused_data() {
+        backends();
+    }
+    void aRecordTheStoreCannotHoldIsRefused() {
+        OPEN_STORE(url);
+        const bool sqlite = url.startsWith("sqlite:");
+        RecordStore store;
+        QString problem;
+        QVERIFY(store.Open(url, problem));
+        QVERIFY(onStore(url, {sqlite ? "CREATE TRIGGER line_rule BEFORE INSERT ON runs"
+                                       " WHEN NEW.station = 'retired'"
+                                       " BEGIN SELECT RAISE(ABORT, 'station retired'); END"
+                                     : "ALTER TABLE runs ADD CONSTRAINT line_rule"
+                                       " CHECK (station <> 'retired')"}));
+        const auto refused = [&](const RunRecord& r, const char* reason) {
+            QString why;
+            const RecordStore::Stored stored = store.Store(r, why);
+            QString none;
+            return stored == RecordStore::Stored::Refused && why.contains(reason) &&
+                   store.LastFault() == RecordStore::Fault::None && !store.Load(r.runId, none) &&
+                   none.isEmpty();
+        };
+        RunRecord nul = record("UX1", "st1", Outcome::Pass, 1);
+        nul.message = QStringLiteral("before") + QChar(0) + QStringLiteral("after");
+        if (sqlite) {
+            QCOMPARE(store.Store(nul, problem), RecordStore::Stored::New);
+            QCOMPARE(store.Load(nul.runId, problem)->message, nul.message);
+        } else {
+            QVERIFY(refused(nul, "runs.message"));
+        }
+        RunRecord surrogate = record("UX1", "st1", Outcome::Pass, 2);
+        surrogate.steps[1].name = QStringLiteral("step ") + QChar(0xd800);
+        QVERIFY(refused(surrogate, "steps.name"));
+        QVERIFY(refused(record("UX1", "retired", Outcome::Pass, 3),
+                        sqlite ? "station retired" : "line_rule"));
+        QCOMPARE(store.Store(record("UX1", "st1", Outcome::Pass, 4), problem),
+                 RecordStore::Stored::New);
     }
 
     void listingsFilterAndPutTheNewestFirst_data() {
