@@ -874,7 +874,7 @@ QSqlQuery* selectRuns(StoreConnection& c, const QString& columns, const RecordFi
     QString sql = QStringLiteral("SELECT %1 FROM runs").arg(columns) + whereOf(filter, values) +
                   QStringLiteral(" ORDER BY started_utc DESC, run_id");
     if (filter.limit > 0)
-        sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
+        sql += QStringLiteral(" LIMIT ?"), values << filter.limit;
     return c.Execute(sql, values, true);
 }
 
@@ -977,13 +977,13 @@ std::optional<RunRecord> RecordStore::Load(const QString& runId, QString& proble
         return std::nullopt;
     const Operation operation(connection.get());
     StoreConnection& c = *connection;
+    // A prefix is compared in characters, as both stores count them.
     const bool prefix = runId.size() >= 8 && runId.size() < 36;
-    QSqlQuery* q =
-        c.Execute(QStringLiteral("SELECT %1 FROM runs WHERE %2 LIMIT 2")
-                      .arg(QLatin1String(Runs.columns),
-                           prefix ? QStringLiteral("substr(run_id, 1, %1) = ?").arg(runId.size())
-                                  : QStringLiteral("run_id = ?")),
-                  {runId});
+    QSqlQuery* q = c.Execute(QStringLiteral("SELECT %1 FROM runs WHERE %2 LIMIT 2")
+                                 .arg(QLatin1String(Runs.columns),
+                                      prefix ? QStringLiteral("substr(run_id, 1, length(?)) = ?")
+                                             : QStringLiteral("run_id = ?")),
+                             prefix ? QVariantList{runId, runId} : QVariantList{runId});
     QList<RunRecord> found;
     if (!q || !c.Rows(*q, [&] { readRun(*q, found.emplaceBack()); }))
         return failed(problem), std::nullopt;

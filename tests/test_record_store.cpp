@@ -427,6 +427,52 @@ private slots:
         QVERIFY(!store.Load("abcd", problem)); // too short to be a prefix
     }
 
+    // Every value reaches the store as a bound value: text with quotes,
+    // backslashes, dollar quotes, placeholders, comment marks and characters
+    // beyond ASCII is stored, compared, read back and matched by the filters
+    // exactly, and a run id's prefix is counted in characters.
+    void anyTextRoundTripsExactly_data() {
+        backends();
+    }
+    void anyTextRoundTripsExactly() {
+        OPEN_STORE(url);
+        const QString tricky = QStringLiteral("O'Brien \"q\" ' '' \\ \\\\ $$ $1 $q$ ? :name %_ ;"
+                                              " -- /* */ E'\\x41' \t\n Ünïcödé 日本 😀");
+        RunRecord r = record(tricky, tricky, Outcome::Pass, 1);
+        r.runId = QStringLiteral("ünï😀$$'\\-") + NewRunId(); // as a JSON file may bring one
+        r.operatorName = r.message = r.planName = tricky;
+        r.steps[0].name = r.steps[1].measurements[0].unit = tricky;
+        r.attachments[0].file = tricky;
+        RecordStore store;
+        QString problem;
+        QVERIFY2(store.Open(url, problem), qPrintable(problem));
+        QCOMPARE(store.Store(record("UX1", "st1", Outcome::Pass, 2), problem),
+                 RecordStore::Stored::New);
+        QCOMPARE(store.Store(r, problem), RecordStore::Stored::New);
+        QCOMPARE(store.Store(r, problem), RecordStore::Stored::AlreadyThere);
+        const std::optional<RunRecord> read = store.Load(r.runId, problem);
+        QVERIFY2(read, qPrintable(problem));
+        QCOMPARE(json(*read), json(r));
+        const std::optional<RunRecord> byPrefix = store.Load(r.runId.left(12), problem);
+        QVERIFY2(byPrefix, qPrintable(problem));
+        QCOMPARE(byPrefix->runId, r.runId);
+
+        RecordFilter serial;
+        serial.serial = tricky;
+        QCOMPARE(store.List(serial, problem)->size(), 1);
+        QCOMPARE(store.LoadAll(serial, problem)->first().message, tricky);
+        RecordFilter station;
+        station.station = tricky;
+        station.limit = 1;
+        QCOMPARE(store.List(station, problem)->first().runId, r.runId);
+        RecordFilter wildcard; // matched as text, never as a pattern
+        wildcard.station = QStringLiteral("%");
+        QCOMPARE(store.List(wildcard, problem)->size(), 0);
+        RecordFilter one;
+        one.limit = 1;
+        QCOMPARE(store.List(one, problem)->size(), 1);
+    }
+
     void aStoreOfANewerSchemaIsLeftAlone_data() {
         backends();
     }
