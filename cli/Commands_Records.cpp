@@ -1,5 +1,5 @@
-// records list, show, export and sync: the record store from the command
-// line.
+// records list, show, export, sync and migrate: the record store from the
+// command line.
 #include "Commands.h"
 #include "ConsoleFrontEnd.h"
 #include "ExitStatus.h"
@@ -185,6 +185,30 @@ int sync(const CliRequest& request, Output& out) {
     return report.left > 0 ? ExitLink : ExitDone;
 }
 
+// Makes the store's tables or brings them to this q714's schema: what the
+// store's owner does once, so that stations need no more than SELECT and
+// INSERT.
+int migrate(const CliRequest& request, Output& out) {
+    RecordStore store;
+    if (const int status = openStore(request, store))
+        return status;
+    const QString shown = RecordStore::ShownUrl(store.Url());
+    const int found = store.FoundSchemaVersion();
+    const int now = store.SchemaVersion();
+    const QString version = QString::number(now);
+    const QString text =
+        found == now ? QStringLiteral("%1 is at schema version %2 already").arg(shown, version)
+        : found == 0 ? QStringLiteral("%1: its tables made, schema version %2").arg(shown, version)
+                     : QStringLiteral("%1: schema version %2 (was %3)")
+                           .arg(shown, version, QString::number(found));
+    out.Result(Output::Tagged(QStringLiteral("result"), {{"command", "records"},
+                                                         {"store", shown},
+                                                         {"schema_version", now},
+                                                         {"found_version", found}}),
+               {text});
+    return ExitDone;
+}
+
 } // namespace
 
 int RunRecordsCommand(const CliRequest& request, Output& out) {
@@ -198,5 +222,7 @@ int RunRecordsCommand(const CliRequest& request, Output& out) {
         return exportRecords(request, out);
     if (action == QLatin1String("sync"))
         return sync(request, out);
-    return Fail(ExitUsage, QStringLiteral("records takes list, show ID, export or sync"));
+    if (action == QLatin1String("migrate"))
+        return migrate(request, out);
+    return Fail(ExitUsage, QStringLiteral("records takes list, show ID, export, sync or migrate"));
 }

@@ -76,12 +76,17 @@ const QList<QStringList> Migrations = {
      QStringLiteral("CREATE INDEX runs_by_start ON runs (started_utc)")},
 };
 
-// The database's own words for an error, on one line.
-QString sqlProblem(const QSqlError& error) {
-    QString text = error.databaseText().simplified();
+// The database's own words for an error: its first line (PostgreSQL adds
+// the statement and a pointer into it on the next), with PostgreSQL's
+// SQLSTATE.
+QString sqlProblem(const QSqlError& error, bool postgres) {
+    QString text = error.databaseText().section(QLatin1Char('\n'), 0, 0).simplified();
     if (text.isEmpty())
         text = error.driverText().simplified();
-    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+    if (text.isEmpty())
+        return QStringLiteral("unknown database error");
+    const QString code = error.nativeErrorCode();
+    return postgres && !code.isEmpty() ? QStringLiteral("%1 (%2)").arg(text, code) : text;
 }
 
 QDateTime utcOf(const QVariant& value) {
@@ -543,6 +548,16 @@ Failure lastFailure(const StoreConnection* connection) {
     return failureOf(connection->Error(), connection->Postgres());
 }
 
+// The last statement was refused for want of a privilege: PostgreSQL's
+// insufficient_privilege, SQLite's read-only file or denied access.
+bool deniedToChange(const StoreConnection& connection) {
+    const QString code = connection.Error().nativeErrorCode();
+    if (connection.Postgres())
+        return code == QLatin1String("42501");
+    const int primary = code.toInt() & 0xff;
+    return primary == 8 || primary == 3; // SQLITE_READONLY, SQLITE_PERM
+}
+
 // One operation of the store; once it ends, nothing is waited for.
 class Operation {
 public:
@@ -567,6 +582,7 @@ RecordStore::~RecordStore() {
 void RecordStore::close() {
     connection.reset();
     schemaVersion = 0;
+    foundVersion = 0;
 }
 
 QString RecordStore::DefaultUrl() {
@@ -626,7 +642,8 @@ bool RecordStore::openStore(QString& problem) {
         return failed(problem);
     if (found.version > StoreSchemaVersion)
         return unusable(problem, newerSchema(found.version));
-    if (found.version < StoreSchemaVersion && !migrate(problem))
+    foundVersion = found.version;
+    if (found.version < StoreSchemaVersion && !migrate(found, problem))
         return false;
     schemaVersion = StoreSchemaVersion;
     return true;
@@ -651,11 +668,11 @@ bool RecordStore::failed(QString& problem) {
 QString RecordStore::failure() const {
     if (connection && connection->Cut())
         return QStringLiteral("%1: the server did not answer within %2 s; the connection was cut")
-            .arg(ShownUrl(url))
-            .arg(NoAnswerMs / 1000);
+            .arg(ShownUrl(url), QString::number(NoAnswerMs / 1000));
     if (!connection || !connection->Error().isValid())
         return QStringLiteral("%1: the connection to the store was lost").arg(ShownUrl(url));
-    return QStringLiteral("%1: %2").arg(ShownUrl(url), sqlProblem(connection->Error()));
+    return QStringLiteral("%1: %2").arg(ShownUrl(url),
+                                        sqlProblem(connection->Error(), connection->Postgres()));
 }
 
 bool RecordStore::readSchema(SchemaState& state) {
@@ -682,47 +699,61 @@ bool RecordStore::readSchema(SchemaState& state) {
 
 QString RecordStore::newerSchema(int version) const {
     return QStringLiteral("%1 holds records of schema version %2; this q714 knows up to %3")
-        .arg(ShownUrl(url))
-        .arg(version)
-        .arg(StoreSchemaVersion);
+        .arg(ShownUrl(url), QString::number(version), QString::number(StoreSchemaVersion));
 }
 
 // Brings the schema forward inside one transaction that holds the store's
 // write lock (SQLite) or its advisory lock (PostgreSQL, waited for no longer
 // than the session's lock_timeout), so that stations opening a new store at
-// once create it only once: the schema is read again under the lock.
-bool RecordStore::migrate(QString& problem) {
+// once create it only once: the schema is read again under the lock. A user
+// who may not change the schema (a station's role, a read-only file) is
+// told who can.
+bool RecordStore::migrate(SchemaState found, QString& problem) {
     StoreConnection& c = *connection;
     const bool sqlite = !c.Postgres();
-    QSqlQuery q(c.db);
-    const auto run = [&](const QString& sql) { return c.Exec(q, sql) || failed(problem); };
-    if (sqlite) // a new store's journal; this cannot change within a transaction
-        QSqlQuery(c.db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-    if (!run(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
-        return false;
     const auto fail = [&] {
+        if (lastFailure(connection.get()) == Failure::Unusable && deniedToChange(c))
+            unusable(problem, mayNotMigrate(found.version));
+        else
+            failed(problem);
         c.Rollback();
         return false;
     };
-    SchemaState found;
-    if ((!sqlite && !run(QStringLiteral("SELECT pg_advisory_xact_lock(7147)"))) ||
+    if (sqlite) // a new store's journal; this cannot change within a transaction
+        QSqlQuery(c.db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    if (!c.Exec(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")) ||
+        (!sqlite && !c.Exec(QStringLiteral("SELECT pg_advisory_xact_lock(7147)"))) ||
         !readSchema(found))
-        return failed(problem), fail();
+        return fail();
     if (found.version > StoreSchemaVersion)
-        return unusable(problem, newerSchema(found.version)), fail();
-    if (!found.table && !run(QStringLiteral("CREATE TABLE q714_schema (version INTEGER NOT NULL)")))
+        return unusable(problem, newerSchema(found.version)), c.Rollback(), false;
+    if (!found.table &&
+        !c.Exec(QStringLiteral("CREATE TABLE q714_schema (version INTEGER NOT NULL)")))
         return fail();
     for (int version = found.version + 1; version <= StoreSchemaVersion; ++version)
         for (const QString& statement : Migrations[version - 1])
-            if (!run(statement))
+            if (!c.Exec(statement))
                 return fail();
     if (found.version < StoreSchemaVersion &&
         !c.Execute(found.version > 0
                        ? QStringLiteral("UPDATE q714_schema SET version = ?")
                        : QStringLiteral("INSERT INTO q714_schema (version) VALUES (?)"),
                    {StoreSchemaVersion}))
-        return failed(problem), fail();
-    return run(QStringLiteral("COMMIT")) || fail();
+        return fail();
+    return c.Exec(QStringLiteral("COMMIT")) || fail();
+}
+
+QString RecordStore::mayNotMigrate(int found) const {
+    const QString reason = sqlProblem(connection->Error(), connection->Postgres());
+    const QString state =
+        found == 0 ? QStringLiteral("%1 has no record tables yet, and this user may not make them "
+                                    "(%2)")
+                         .arg(ShownUrl(url), reason)
+                   : QStringLiteral("%1 holds schema version %2 and this q714 needs %3, and this "
+                                    "user may not migrate it (%4)")
+                         .arg(ShownUrl(url), QString::number(found),
+                              QString::number(StoreSchemaVersion), reason);
+    return state + QStringLiteral(": the store's owner runs `q714 records migrate --db URL`");
 }
 
 namespace {
@@ -835,7 +866,8 @@ RecordStore::Stored RecordStore::refusedOrFailed(const RunRecord& record, QStrin
         return Stored::Failed;
     fault = Fault::None;
     problem = QStringLiteral("%1: run %2 refused by the store: %3")
-                  .arg(ShownUrl(url), record.runId, sqlProblem(connection->Error()));
+                  .arg(ShownUrl(url), record.runId,
+                       sqlProblem(connection->Error(), connection->Postgres()));
     return Stored::Refused;
 }
 

@@ -58,9 +58,13 @@ public:
     // The URL with any password replaced by "***", for messages.
     static QString ShownUrl(const QString& url);
 
-    // Connects (an empty url: DefaultUrl()) and brings the schema up to
-    // StoreSchemaVersion. False with the reason; a store of a newer schema
-    // than this program knows is refused, not touched.
+    // Connects (an empty url: DefaultUrl()) and reads the schema version.
+    // A store of the current schema is used as it is; a missing or older
+    // schema is created or brought up to StoreSchemaVersion, when the user
+    // may (the store's owner, `q714 records migrate`; a station's role that
+    // may only read and insert is told to ask for that); a store of a newer
+    // schema than this program knows is refused, not touched. False with the
+    // reason and LastFault().
     bool Open(const QString& url, QString& problem);
     bool IsOpen() const;
     QString Url() const { return url; }
@@ -92,6 +96,9 @@ public:
     std::optional<QList<RunRecord>> LoadAll(const RecordFilter& filter, QString& problem);
 
     int SchemaVersion() const { return schemaVersion; }
+    // The version the store held when it was opened (0: it had no tables);
+    // below SchemaVersion() when Open migrated it.
+    int FoundSchemaVersion() const { return foundVersion; }
 
 private:
     struct SchemaState {
@@ -102,7 +109,8 @@ private:
     bool openStore(QString& problem);
     bool readSchema(SchemaState& state);
     QString newerSchema(int version) const;
-    bool migrate(QString& problem);
+    bool migrate(SchemaState found, QString& problem);
+    QString mayNotMigrate(int found) const;
     Stored storeRecord(const RunRecord& record, QString& problem);
     Stored refusedOrFailed(const RunRecord& record, QString& problem);
     bool usable(QString& problem);
@@ -118,5 +126,6 @@ private:
     QString url;
     std::unique_ptr<StoreConnection> connection;
     int schemaVersion = 0;
+    int foundVersion = 0;
     Fault fault = Fault::None;
 };

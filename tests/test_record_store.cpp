@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QMutex>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QSqlDatabase>
@@ -84,8 +85,9 @@ bool postgresScript(const char* action) {
 
 // A connection `name` to the store at `url` beside the program's, as the
 // line's database administrator has one: SQLite through a connection of its
-// own, PostgreSQL as the fixture's superuser. Closed with closeRaw().
-QSqlDatabase openRaw(const QString& url, const QString& name) {
+// own, PostgreSQL as the fixture's superuser (or as `role`). Closed with
+// closeRaw().
+QSqlDatabase openRaw(const QString& url, const QString& name, const QString& role = {}) {
     QSqlDatabase db;
     if (url.startsWith("sqlite:")) {
         db = QSqlDatabase::addDatabase("QSQLITE", name);
@@ -95,7 +97,7 @@ QSqlDatabase openRaw(const QString& url, const QString& name) {
         db = QSqlDatabase::addDatabase("QPSQL", name);
         db.setHostName(server.host());
         db.setPort(server.port());
-        db.setUserName(server.userName());
+        db.setUserName(role.isEmpty() ? server.userName() : role);
         db.setDatabaseName(QUrl(url).path().mid(1));
     }
     if (!db.open())
@@ -111,10 +113,11 @@ void closeRaw(const QString& name) {
 // Runs `statements` on the store at `url` as its administrator: the first
 // column of the last one's first row ("" without a row), or nothing after
 // a warning naming the statement that failed.
-std::optional<QString> onStore(const QString& url, const QStringList& statements) {
+std::optional<QString> onStore(const QString& url, const QStringList& statements,
+                               const QString& role = {}) {
     std::optional<QString> value = QString();
     {
-        QSqlDatabase db = openRaw(url, "administrator");
+        QSqlDatabase db = openRaw(url, "administrator", role);
         for (const QString& statement : statements) {
             QSqlQuery q(db);
             if (!q.exec(statement)) {
@@ -127,6 +130,13 @@ std::optional<QString> onStore(const QString& url, const QStringList& statements
     }
     closeRaw("administrator");
     return value;
+}
+
+// The store's URL for another of its users.
+QString as(const QString& url, const QString& role) {
+    QUrl other(url);
+    other.setUserName(role);
+    return other.toString();
 }
 
 // What a store holds, to see that it was left alone: an SQLite file's bytes
@@ -672,6 +682,80 @@ private slots:
         QVERIFY2(back.Open(url, problem), qPrintable(problem));
         QCOMPARE(back.Store(record("UX1", "st1", Outcome::Pass, 1), problem),
                  RecordStore::Stored::New);
+    }
+
+    // -- least privilege: the roles of a line --
+
+    // The store's owner makes the tables (its first Open, as `q714 records
+    // migrate` does); a station's role with SELECT and INSERT (the grants of
+    // README.md) stores runs and can change nothing stored; a reader's role
+    // with SELECT lists, shows and exports. A station or reader opening a
+    // store without its tables is told to have the owner migrate it.
+    void aLinesRolesDoWhatTheirGrantsAllow() {
+        const QString server = PostgresTestServerUrl();
+        if (server.isEmpty())
+            QSKIP("no PostgreSQL test server (see the postgres_start test)");
+        QVERIFY(
+            onStore(server, {"DO $$ BEGIN"
+                             " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'q714_owner')"
+                             " THEN CREATE ROLE q714_owner LOGIN; CREATE ROLE q714_station"
+                             " LOGIN; CREATE ROLE q714_reader LOGIN; END IF; END $$"}));
+        const QString line = FreshPostgresDatabase("q714_line");
+        QVERIFY(
+            onStore(server, {"ALTER DATABASE q714_line OWNER TO q714_owner",
+                             "REVOKE ALL ON DATABASE q714_line FROM PUBLIC",
+                             "GRANT CONNECT ON DATABASE q714_line TO q714_station, q714_reader"}));
+        const QString owner = as(line, "q714_owner");
+        const QString station = as(line, "q714_station");
+        const QString reader = as(line, "q714_reader");
+        QString problem;
+        for (const QString& user : {station, reader}) {
+            RecordStore early;
+            QVERIFY(!early.Open(user, problem));
+            QCOMPARE(early.LastFault(), RecordStore::Fault::Unusable);
+            QVERIFY2(problem.contains("q714 records migrate") &&
+                         problem.contains("no record tables"),
+                     qPrintable(problem));
+            QVERIFY2(problem.contains("permission denied"), qPrintable(problem));
+        }
+        {
+            RecordStore first;
+            QVERIFY2(first.Open(owner, problem), qPrintable(problem));
+            QCOMPARE(first.FoundSchemaVersion(), 0);
+            QCOMPARE(first.SchemaVersion(), StoreSchemaVersion);
+        }
+        QVERIFY(onStore(line,
+                        {"REVOKE CREATE ON SCHEMA public FROM PUBLIC",
+                         "GRANT USAGE ON SCHEMA public TO q714_station, q714_reader",
+                         "GRANT SELECT ON ALL TABLES IN SCHEMA public TO q714_station, q714_reader",
+                         "GRANT INSERT ON runs, steps, measurements, attachments TO q714_station"},
+                        "q714_owner"));
+
+        RecordStore stationStore;
+        QVERIFY2(stationStore.Open(station, problem), qPrintable(problem));
+        QCOMPARE(stationStore.FoundSchemaVersion(), StoreSchemaVersion);
+        RunRecord r = record("UX1", "st1", Outcome::Pass, 1);
+        QCOMPARE(stationStore.Store(r, problem), RecordStore::Stored::New);
+        QCOMPARE(stationStore.Store(r, problem), RecordStore::Stored::AlreadyThere);
+        r.outcome = Outcome::Fail;
+        QCOMPARE(stationStore.Store(r, problem), RecordStore::Stored::Conflict);
+        QCOMPARE(stationStore.List({}, problem)->size(), 1);
+        for (const char* change : {"UPDATE runs SET outcome = 'FAIL'", "DELETE FROM runs",
+                                   "UPDATE q714_schema SET version = 99", "DROP TABLE steps"}) {
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression("(permission denied|must be owner)"));
+            QVERIFY2(!onStore(line, {change}, "q714_station"), change); // append only
+        }
+
+        RecordStore readerStore;
+        QVERIFY2(readerStore.Open(reader, problem), qPrintable(problem));
+        QCOMPARE(readerStore.List({}, problem)->size(), 1);
+        QCOMPARE(readerStore.Load(r.runId, problem)->steps.size(), 2);
+        QCOMPARE(readerStore.LoadAll({}, problem)->size(), 1);
+        QCOMPARE(readerStore.Store(record("UX2", "st1", Outcome::Pass, 2), problem),
+                 RecordStore::Stored::Failed);
+        QCOMPARE(readerStore.LastFault(), RecordStore::Fault::Unusable);
+        QVERIFY2(problem.contains("permission denied"), qPrintable(problem));
     }
 
     // -- a PostgreSQL server that misbehaves --
