@@ -274,6 +274,12 @@ bool configurePostgres(QSqlDatabase& db, const QString& url, QString& problem) {
                       .arg(RecordStore::ShownUrl(url));
         return false;
     }
+    if (parsed.hasQuery() || parsed.hasFragment()) { // never dropped in silence
+        problem = QStringLiteral("%1: a PostgreSQL store takes no options after its database "
+                                 "name; use postgresql://user@host:port/dbname")
+                      .arg(RecordStore::ShownUrl(url));
+        return false;
+    }
     db.setHostName(parsed.host());
     db.setPort(parsed.port(5432));
     db.setDatabaseName(name);
@@ -449,7 +455,9 @@ public:
     bool SetUpPostgres() {
         PGconn* pg = postgresConnection(db);
         if (!pg)
-            return Failed(QSqlError(QStringLiteral("not a libpq connection"), {}));
+            return Failed(
+                QSqlError(QStringLiteral("Qt's PostgreSQL driver has no libpq connection"), {},
+                          QSqlError::ConnectionError));
         PQsetNoticeProcessor(pg, dropNotice, nullptr);
         watch = std::make_unique<AnswerWatch>(PQsocket(pg));
         QSqlQuery q(db);

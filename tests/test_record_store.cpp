@@ -611,6 +611,9 @@ private slots:
             << "mysql://q714@127.0.0.1/records" << unusable << "use sqlite:PATH or postgresql://";
         QTest::newRow("no database name")
             << "postgresql://q714@127.0.0.1:1/" << unusable << "postgresql://user@host:port/dbname";
+        QTest::newRow("options in the URL")
+            << "postgresql://q714@127.0.0.1:1/records?sslmode=require" << unusable
+            << "takes no options";
         QTest::newRow("no SQLite file") << "sqlite:" << unusable << "needs a file";
         QTest::newRow("SQLite file that is no store")
             << "sqlite:{folder}/garbage.sqlite" << unusable << "file is not a database";
