@@ -1,11 +1,14 @@
 // The record store on both of its back-ends: SQLite in a temporary file and
 // a real PostgreSQL server (the postgres fixture; its rows skip without
-// one). A record read back is the record stored, a record is never stored
-// twice, listings filter and sort as a line asks, a store of a newer schema
-// is left untouched, stations opening a new store at once create it once,
-// and the outbox gives a record up only once its store has it. A server
-// that stops answering holds no operation, and its notices never reach the
-// terminal.
+// one). A record read back is the record stored, whatever its text; a run id
+// is stored once (the same record again is known, another one a conflict);
+// a record the store cannot take is refused; listings filter and sort as a
+// line asks; opening a current store takes no lock, and a store of a newer
+// schema is left untouched; stations opening a new store at once create it
+// once; a line's roles do what their grants allow; failures tell an outage
+// from a store that can never work; and the outbox gives a record up only
+// once its store has it. A server that stops answering holds no operation,
+// and its notices never reach the terminal.
 #include "Outbox.h"
 #include "RecordStore.h"
 
