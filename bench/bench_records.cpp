@@ -11,8 +11,13 @@
 //   S4: four stations at once (each its simulator at 115200 baud and a loop
 //       of runs) against one PostgreSQL server started for the benchmark, as
 //       runs per second against one station alone (target >= 3.5 times).
+//   F:  the store's worst wait under each fault a line meets (refused, shut
+//       down while connected, stalled before and after signing in, a wrong
+//       password): Open and Store of one record, as a run keeps its record;
+//       then a whole q714 run against a stalled store (target: it ends
+//       within 15 s).
 //
-//   build/bench/bench_records [r1|r2|s4|all] [runs per station]
+//   build/bench/bench_records [r1|r2|s4|f|all] [runs per station | rounds]
 #include "RecordStore.h"
 #include "SimProcess.h"
 #include "TestRecord.h"
@@ -22,9 +27,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -224,6 +233,11 @@ public:
             QProcess::execute(QStringLiteral(Q714_POSTGRES_SCRIPT),
                               {"stop", folder.path() + "/pg"});
     }
+    // pause, resume, stall or unstall (tests/postgres-server).
+    bool Do(const char* action) {
+        return QProcess::execute(QStringLiteral(Q714_POSTGRES_SCRIPT),
+                                 {action, folder.path() + "/pg"}) == 0;
+    }
     QString url;
 
 private:
@@ -282,6 +296,98 @@ int s4(int runs) {
     return 0;
 }
 
+// Runs `sql` on the server as its superuser.
+bool asSuperuser(const QString& url, const QString& sql) {
+    bool done = false;
+    {
+        const QUrl server(url);
+        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "bench-admin");
+        db.setHostName(server.host());
+        db.setPort(server.port());
+        db.setUserName(server.userName());
+        db.setDatabaseName(server.path().mid(1));
+        done = db.open() && QSqlQuery(db).exec(sql);
+    }
+    QSqlDatabase::removeDatabase("bench-admin");
+    return done;
+}
+
+const char* faultName(RecordStore::Fault fault) {
+    return fault == RecordStore::Fault::Outage     ? "outage"
+           : fault == RecordStore::Fault::Unusable ? "unusable"
+                                                   : "none";
+}
+
+// The worst of `rounds` waits of a store under a fault: `cause` brings it
+// about (after the store is opened when `openFirst`), `repair` ends it.
+void worstWait(const char* name, const QString& url, bool openFirst, int rounds,
+               const std::function<void()>& cause, const std::function<void()>& repair) {
+    double worst = 0;
+    RecordStore::Fault fault = RecordStore::Fault::None;
+    for (int round = 0; round < rounds; ++round) {
+        RecordStore store;
+        QString problem;
+        if (openFirst && !store.Open(url, problem)) {
+            std::printf("F %s: the store did not open: %s\n", name, qPrintable(problem));
+            return;
+        }
+        cause();
+        QElapsedTimer clock;
+        clock.start();
+        const bool stored = (openFirst || store.Open(url, problem)) &&
+                            store.Store(typicalRecord(round), problem) == RecordStore::Stored::New;
+        worst = std::max(worst, clock.nsecsElapsed() / 1e9);
+        fault = store.LastFault();
+        repair();
+        if (stored)
+            return void(std::printf("F %s: stored all the same\n", name));
+    }
+    std::printf("F %-40s worst wait %5.2f s of %d (%s)\n", name, worst, rounds, faultName(fault));
+}
+
+int faults(int rounds) {
+    PostgresServer server;
+    if (!server.Start())
+        return std::printf("F: no PostgreSQL server could be started\n"), 1;
+    if (!asSuperuser(server.url, "CREATE ROLE bench_password LOGIN PASSWORD 'right'"
+                                 " IN ROLE q714_password_login"))
+        return std::printf("F: the password role could not be made\n"), 1;
+    QUrl wrongPassword(server.url);
+    wrongPassword.setUserName(QStringLiteral("bench_password"));
+    wrongPassword.setPassword(QStringLiteral("wrong"));
+    const auto nothing = [] {};
+    const auto pause = [&] { server.Do("pause"); };
+    const auto resume = [&] { server.Do("resume"); };
+    const auto stall = [&] { server.Do("stall"); };
+    const auto unstall = [&] { server.Do("unstall"); };
+    worstWait("connection refused (server stopped)", server.url, false, rounds, pause, resume);
+    worstWait("server shut down while connected", server.url, true, rounds, pause, resume);
+    worstWait("server stalled, then connecting", server.url, false, rounds, stall, unstall);
+    worstWait("server stalled while connected", server.url, true, rounds, stall, unstall);
+    worstWait("wrong password", wrongPassword.toString(), false, rounds, nothing, nothing);
+
+    SimProcess sim;
+    const QString device =
+        sim.Start(QStringLiteral("bench-f"), {"--baud", QString::number(Baud), "--speed", "0"});
+    QTemporaryDir data;
+    const QProcessEnvironment environment = environmentWithData(data.path());
+    if (device.isEmpty() || runQ714({"--port", device, "--quiet", "power", "on"}, environment) < 0)
+        return std::printf("F: the simulator did not start\n"), 1;
+    const QString plan = writeText(data.filePath("station.toml"), StationPlan);
+    const QStringList run{"run", plan, "--port", device, "--db", server.url, "--quiet"};
+    double healthy = 0, stalled = 0;
+    for (int round = 0; round < rounds; ++round) {
+        healthy = std::max(healthy, runQ714(run, environment));
+        server.Do("stall");
+        stalled = std::max(stalled, runQ714(run, environment));
+        server.Do("unstall");
+    }
+    std::printf("F a whole run (identify, 200 readings): %.2f s with the store answering, "
+                "%.2f s with it stalled (worst of %d; target: ends within 15 s)\n",
+                healthy, stalled, rounds);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -295,5 +401,7 @@ int main(int argc, char* argv[]) {
         failures += r2();
     if (which == QLatin1String("all") || which == QLatin1String("s4"))
         failures += s4(runs);
+    if (which == QLatin1String("all") || which == QLatin1String("f"))
+        failures += faults(app.arguments().size() > 2 ? runs : 3);
     return failures;
 }

@@ -212,12 +212,14 @@ const QList<CommandEntry> CommandTable = {
      false},
     {"records",
      "The stored records: list and show them, export them (--format csv, json or junit), "
-     "send the outbox, list or drop what waits in it.",
+     "send the outbox, list or drop what waits in it; migrate makes or updates the store's "
+     "tables (its owner, once).",
      {{"list", "", 0, 0},
       {"show", "ID", 1, 1},
       {"export", "", 0, 0},
       {"sync", "", 0, 0},
-      {"outbox", "list|drop ID", 1, 2}},
+      {"outbox", "list|drop ID", 1, 2},
+      {"migrate", "", 0, 0}},
      {"db", "serial", "station", "outcome", "since", "limit", "records"},
      false,
      false,

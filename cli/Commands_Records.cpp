@@ -1,5 +1,5 @@
-// records list, show, export, sync and outbox: the record store and the
-// outbox from the command line.
+// records list, show, export, sync, outbox and migrate: the record store
+// and the outbox from the command line.
 #include "Commands.h"
 #include "Console.h"
 #include "ConsoleFrontEnd.h"
@@ -299,6 +299,30 @@ int outboxCommand(const CliRequest& request, Output& out) {
     return list ? listOutbox(outbox, out) : dropFromOutbox(request, outbox, out);
 }
 
+// Makes the store's tables or brings them to this q714's schema: what the
+// store's owner does once, so that stations need no more than SELECT and
+// INSERT.
+int migrate(const CliRequest& request, Output& out) {
+    RecordStore store;
+    if (const int status = openStore(request, store))
+        return status;
+    const QString shown = RecordStore::ShownUrl(store.Url());
+    const int found = store.FoundSchemaVersion();
+    const int now = store.SchemaVersion();
+    const QString version = QString::number(now);
+    const QString text =
+        found == now ? QStringLiteral("%1 is at schema version %2 already").arg(shown, version)
+        : found == 0 ? QStringLiteral("%1: its tables made, schema version %2").arg(shown, version)
+                     : QStringLiteral("%1: schema version %2 (was %3)")
+                           .arg(shown, version, QString::number(found));
+    out.Result(Output::Tagged(QStringLiteral("result"), {{"command", "records"},
+                                                         {"store", shown},
+                                                         {"schema_version", now},
+                                                         {"found_version", found}}),
+               {text});
+    return ExitDone;
+}
+
 } // namespace
 
 int RunRecordsCommand(const CliRequest& request, Output& out) {
@@ -314,5 +338,8 @@ int RunRecordsCommand(const CliRequest& request, Output& out) {
         return sync(request, out);
     if (action == QLatin1String("outbox"))
         return outboxCommand(request, out);
-    return Fail(ExitUsage, QStringLiteral("records takes list, show ID, export, sync or outbox"));
+    if (action == QLatin1String("migrate"))
+        return migrate(request, out);
+    return Fail(ExitUsage,
+                QStringLiteral("records takes list, show ID, export, sync, outbox or migrate"));
 }

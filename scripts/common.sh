@@ -7,7 +7,7 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-charts-dev qt6-serialport-dev
           libqt6opengl6-dev qt6-qpa-plugins libgl-dev libfontconfig-dev
           fonts-dejavu-core ca-certificates
-          libtomlplusplus-dev libqt6sql6-sqlite libqt6sql6-psql)
+          libtomlplusplus-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev)
 # The record store's PostgreSQL tests start a server from this package; they
 # skip, saying so, where it is missing.
 TEST_PACKAGES=(postgresql)
