@@ -56,7 +56,10 @@ int openStore(const CliRequest& request, RecordStore& store) {
     QString problem;
     if (store.Open(StoreUrlOf(request.Value("db")), problem))
         return ExitDone;
-    return Fail(ExitLink, QStringLiteral("the record store cannot be reached: ") + problem);
+    const bool unusable = store.LastFault() == RecordStore::Fault::Unusable;
+    return Fail(ExitLink, (unusable ? QStringLiteral("the record store cannot be used: ")
+                                    : QStringLiteral("the record store cannot be reached: ")) +
+                              problem);
 }
 
 // The filter of the options and the store open: 0, or the exit status after

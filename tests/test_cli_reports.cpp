@@ -103,9 +103,9 @@ private slots:
         QTest::newRow("a plan with mistakes")
             << plain << args({"run", "/nonexistent/plan.toml"}) << 5 << "file"
             << "/nonexistent/plan.toml has 1 mistake(s); nothing was sent";
-        QTest::newRow("records store out of reach")
+        QTest::newRow("a store that cannot be used")
             << none << args({"records", "list", "--db", "sqlite:/dev/null/r.sqlite"}) << 3 << "link"
-            << "the record store cannot be reached";
+            << "the record store cannot be used";
     }
 
     void aFailureStillWritesOneJsonDocument() {
