@@ -25,6 +25,10 @@ int StopCount();
 void HoldInterruptsUntilCaught();
 // For tests and for a closed output: the first stop, when none came yet.
 void RequestInterrupt();
+// Ends the process at once with `status`, after writing out what standard
+// output and error still hold: no static destructor runs, so a thread that
+// was given up on (a store that stalled) cannot hold the end up.
+[[noreturn]] void EndProcessNow(int status);
 
 // Writes the bytes to standard output whole, going on after a signal that
 // interrupts the write: 0, or the errno of the failure (EPIPE: the reader

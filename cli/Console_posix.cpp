@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -91,6 +92,11 @@ void HoldInterruptsUntilCaught() {
 
 int StopCount() {
     return qMax(stopsFromParent.load(), otherStops.load());
+}
+
+void EndProcessNow(int status) {
+    std::fflush(nullptr);
+    ::_exit(status);
 }
 
 bool Interrupted() {

@@ -9,6 +9,7 @@
 #include "Serial_driver.h"
 #include "Session.h"
 #include "SeveralDevices.h"
+#include "StoreAttempt.h"
 #include "SystemIdentity.h"
 
 #include <QCoreApplication>
@@ -27,11 +28,16 @@ int main(int argc, char* argv[]) {
     if (const int status = ParseCommandLine(app.arguments(), parser, request); status >= 0)
         return status != ExitDone && request.formatChosen ? EndBeforeDevices(request, status)
                                                           : status;
+    int status = ExitDone;
     if (request.command->usesAdapter && !request.child &&
-        (request.ports.size() > 1 || request.allAdapters))
-        return RunOnSeveralDevices(request, app.arguments());
-    ConsoleFrontEnd front(request.quiet, request.logComms);
-    const int status = RunOnDevice(request, front);
-    CloseCOMPort();
+        (request.ports.size() > 1 || request.allAdapters)) {
+        status = RunOnSeveralDevices(request, app.arguments());
+    } else {
+        ConsoleFrontEnd front(request.quiet, request.logComms);
+        status = RunOnDevice(request, front);
+        CloseCOMPort();
+    }
+    if (StoreAttemptStillRunning()) // a stalled store's worker, given up on
+        EndProcessNow(status);
     return status;
 }

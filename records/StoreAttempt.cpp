@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QThread>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -116,4 +117,9 @@ StoreAttemptResult AttemptStore(const QString& url, const QList<RunRecord>& reco
     worker->wait();
     delete worker;
     return result;
+}
+
+bool StoreAttemptStillRunning() {
+    return std::any_of(abandonedWorkers.cbegin(), abandonedWorkers.cend(),
+                       [](const QThread* worker) { return worker->isRunning(); });
 }

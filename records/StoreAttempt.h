@@ -42,3 +42,9 @@ struct StoreAttemptResult {
 // the same attempt); waits as `wait` says.
 StoreAttemptResult AttemptStore(const QString& url, const QList<RunRecord>& records,
                                 const StoreWait& wait = {});
+
+// Whether an attempt given up on still runs. The program must then end
+// without tearing down what that worker may still be using (Qt SQL's
+// connections, the database driver's library): exiting normally could wait
+// for it forever, or pull the driver from under it.
+bool StoreAttemptStillRunning();
